@@ -1,0 +1,48 @@
+# Set-up and everyday commands. `make test` and `make run` work on a fresh
+# Debian 12 machine: both install what is missing first.
+
+BUILD_DIR   ?= build
+TSAN_DIR    ?= build-tsan
+ASAN_DIR    ?= build-asan
+JOBS        ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps configure build test test-tsan test-asan bench run clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+$(BUILD_DIR)/build.ninja:
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+
+configure: deps $(BUILD_DIR)/build.ninja
+
+build: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: build
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+
+# The concurrency tests (pool, queues, counters, threads, log) under ThreadSanitizer.
+test-tsan: deps
+	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNHOLT_TSAN=ON -DVARNHOLT_BENCH=OFF
+	cmake --build $(TSAN_DIR) -j $(JOBS)
+	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --test-dir $(TSAN_DIR) -L concurrency --output-on-failure
+
+test-asan: deps
+	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNHOLT_ASAN=ON -DVARNHOLT_BENCH=OFF
+	cmake --build $(ASAN_DIR) -j $(JOBS)
+	ctest --test-dir $(ASAN_DIR) --output-on-failure
+
+bench: build
+	@for b in $(BUILD_DIR)/bin/bench_*; do echo "== $$b"; $$b; done
+
+run: build
+	@echo "make run: the relay (server core and its links) is not built yet;"
+	@echo "          this target will start the gateway once it is. Built so far:"
+	@ls $(BUILD_DIR)/bin
+
+clean:
+	rm -rf $(BUILD_DIR) $(TSAN_DIR) $(ASAN_DIR)

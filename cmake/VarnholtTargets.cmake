@@ -1,0 +1,33 @@
+# Helpers shared by every folder's CMakeLists.txt.
+
+# Warnings as errors for our own code only; third-party headers come in as
+# SYSTEM includes through their imported targets.
+function(varnholt_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor
+                                           -Wno-unused-parameter -Werror)
+endfunction()
+
+# A module that the program loads at run time: lib<Name>.so beside the executables.
+function(varnholt_module target)
+  set_target_properties(${target} PROPERTIES PREFIX "lib" OUTPUT_NAME ${target})
+  varnholt_warnings(${target})
+endfunction()
+
+# An executable that exports the program's C entry points
+# (NewPackageDispatcher, FreePackageDispatcher) to the modules it loads.
+function(varnholt_program_exports target)
+  target_link_options(${target} PRIVATE
+    "-Wl,--dynamic-list=${CMAKE_SOURCE_DIR}/cmake/program-exports.list")
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/program-exports.list)
+endfunction()
+
+# A GoogleTest binary registered with ctest. LABELS "concurrency" marks the
+# tests that make test-tsan runs under ThreadSanitizer.
+function(varnholt_test target)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${target} ${ARG_SOURCES})
+  target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  varnholt_warnings(${target})
+  add_test(NAME ${target} COMMAND ${target})
+  set_tests_properties(${target} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 600)
+endfunction()

@@ -1,0 +1,197 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "platform/CpuTimes.h"
+#include "platform/ErrorBox.h"
+#include "platform/LastError.h"
+#include "platform/ManualResetEvent.h"
+#include "platform/ModuleLoader.h"
+#include "platform/Thread.h"
+#include "platform/Tick.h"
+#include "platform/WakeableSleep.h"
+#include "platform/WinPath.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(TickTest, TestClockPinsAndWrapsTheTick) {
+    {
+        plat::TestClock clock(0xFFFFFFF0u);
+        EXPECT_EQ(plat::GetTickMs(), 0xFFFFFFF0u);
+        clock.Advance(0x20);
+        EXPECT_EQ(plat::GetTickMs(), 0x10u);  // wrapped like the 32-bit tick does
+        EXPECT_EQ(plat::GetTickMs() - 0xFFFFFFF0u, 0x20u);
+        clock.Set(5);
+        EXPECT_EQ(plat::GetTickMs(), 5u);
+    }
+    const uint32_t first = plat::GetTickMs();
+    std::this_thread::sleep_for(20ms);
+    const uint32_t elapsed = plat::GetTickMs() - first;
+    EXPECT_GE(elapsed, 19u);
+    EXPECT_LT(elapsed, 5000u);
+}
+
+TEST(WinPathTest, DriveLettersLiveBelowTheDataRoot) {
+    ::setenv(plat::kDataRootVariable, "/tmp/varnholt-root", 1);
+    EXPECT_EQ(plat::TranslatePath("D:\\ServerLog\\"), "/tmp/varnholt-root/D/ServerLog/");
+    EXPECT_EQ(plat::TranslatePath("c:\\a\\b.txt"), "/tmp/varnholt-root/C/a/b.txt");
+    ::setenv(plat::kDataRootVariable, "/tmp/varnholt-root/", 1);
+    EXPECT_EQ(plat::TranslatePath("D:\\ServerLog\\"), "/tmp/varnholt-root/D/ServerLog/");
+    ::unsetenv(plat::kDataRootVariable);
+}
+
+TEST(WinPathTest, RelativeAndLinuxPathsStayWhereTheyAre) {
+    EXPECT_EQ(plat::TranslatePath("Config\\Config.ini"), "Config/Config.ini");
+    EXPECT_EQ(plat::TranslatePath("VarnholtServer.ini"), "VarnholtServer.ini");
+    EXPECT_EQ(plat::TranslatePath("/var/log/x"), "/var/log/x");
+}
+
+TEST(WinPathTest, DataRootDefaultsToTheWorkingDirectory) {
+    ::unsetenv(plat::kDataRootVariable);
+    char cwd[4096];
+    ASSERT_NE(::getcwd(cwd, sizeof(cwd)), nullptr);
+    EXPECT_EQ(plat::TranslatePath("D:\\ServerLog\\"), std::string(cwd) + "/D/ServerLog/");
+}
+
+TEST(ModuleLoaderTest, DesignNamesMapToSharedObjectsBesideTheExecutable) {
+    EXPECT_EQ(plat::ModuleFileName("Lognest.dll"), "libLognest.so");
+    EXPECT_EQ(plat::ModuleFileName("QXNetService.DLL"), "libQXNetService.so");
+    EXPECT_EQ(plat::ModuleFileName("VexConfig"), "libVexConfig.so");
+    EXPECT_EQ(plat::LoadModule("NoSuchModule.dll"), nullptr);
+    EXPECT_NE(plat::LastModuleError().find("libNoSuchModule.so"), std::string::npos);
+    const std::string dir = plat::ExecutableDir();
+    ASSERT_FALSE(dir.empty());
+    EXPECT_EQ(dir.back(), '/');
+}
+
+TEST(ErrorBoxTest, WithoutAWindowPrintsTheTextAndExitsWithOne) {
+    EXPECT_EXIT(plat::FatalErrorBox("Can't find X.dll!!!Fail to start server!!!"), ::testing::ExitedWithCode(1),
+                "Error report: Can't find X.dll!!!Fail to start server!!!");
+}
+
+TEST(LastErrorTest, IsKeptPerThread) {
+    plat::SetLastError(0x20000001u);
+    uint32_t seenByOther = 1;
+    std::thread other([&] { seenByOther = plat::GetLastError(); });
+    other.join();
+    EXPECT_EQ(seenByOther, 0u);
+    EXPECT_EQ(plat::GetLastError(), 0x20000001u);
+}
+
+TEST(CpuTimesTest, ThreadTimeGrowsWithWorkAndStaysBelowProcessTime) {
+    plat::CpuTimes before, after, process;
+    ASSERT_TRUE(plat::GetCurrentThreadCpuTimes(before));
+    volatile uint64_t sink = 0;
+    const auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < 60ms) sink = sink + 1;
+    ASSERT_TRUE(plat::GetCurrentThreadCpuTimes(after));
+    ASSERT_TRUE(plat::GetProcessCpuTimes(process));
+    const uint64_t threadSpent = (after.kernel100ns + after.user100ns) - (before.kernel100ns + before.user100ns);
+    EXPECT_GT(threadSpent, 100000u);  // more than 10 ms in 100 ns units
+    EXPECT_LE(after.kernel100ns + after.user100ns, process.kernel100ns + process.user100ns);
+}
+
+TEST(ManualResetEventTest, StaysSignalledUntilReset) {
+    plat::ManualResetEvent event("stop");
+    EXPECT_EQ(event.Wait(10), plat::WaitResult::Timeout);
+    event.Set();
+    EXPECT_EQ(event.Wait(0), plat::WaitResult::Signaled);
+    EXPECT_EQ(event.Wait(), plat::WaitResult::Signaled);
+    event.Reset();
+    EXPECT_EQ(event.Wait(5), plat::WaitResult::Timeout);
+    std::thread setter([&] { event.Set(); });
+    EXPECT_EQ(event.Wait(), plat::WaitResult::Signaled);
+    setter.join();
+}
+
+TEST(WakeableSleepTest, WakeEndsTheSleepEarlyAndIsRememberedWhenEarly) {
+    plat::WakeableSleep sleeper;
+    sleeper.Wake();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(sleeper.SleepFor(5000));
+    EXPECT_FALSE(sleeper.SleepFor(10));  // the wake was used up
+    std::thread waker([&] {
+        std::this_thread::sleep_for(20ms);
+        sleeper.Wake();
+    });
+    EXPECT_TRUE(sleeper.SleepFor(5000));
+    waker.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+}
+
+// Counts its turns; parks itself whenever asked to, signalling first.
+class ParkingThread final : public plat::Thread {
+public:
+    ~ParkingThread() override { TerminateAndJoin(); }
+    std::atomic<int> turns{0};
+    std::atomic<bool> parkRequested{false};
+    plat::ManualResetEvent parked;
+
+protected:
+    void Execute() override {
+        while (!Terminated()) {
+            if (parkRequested.exchange(false)) {
+                Suspend([this] { parked.Set(); });
+                continue;
+            }
+            ++turns;
+            std::this_thread::sleep_for(1ms);
+        }
+    }
+};
+
+TEST(ThreadTest, CreatedSuspendedAndStartedByResume) {
+    ParkingThread thread;
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(thread.turns.load(), 0);
+    EXPECT_TRUE(thread.IsSuspended());
+    EXPECT_EQ(thread.ThreadId(), 0);
+    thread.Resume();
+    while (thread.turns.load() < 3) std::this_thread::sleep_for(1ms);
+    EXPECT_FALSE(thread.IsSuspended());
+    EXPECT_NE(thread.ThreadId(), 0);
+    EXPECT_NE(thread.ThreadId(), plat::CurrentThreadId());
+}
+
+TEST(ThreadTest, AResumeRightAfterTheParkSignalIsNeverLost) {
+    ParkingThread thread;
+    thread.Resume();
+    for (int round = 0; round < 200; ++round) {
+        thread.parked.Reset();
+        thread.parkRequested = true;
+        ASSERT_EQ(thread.parked.Wait(5000), plat::WaitResult::Signaled);
+        EXPECT_TRUE(thread.IsSuspended());
+        const int before = thread.turns.load();
+        thread.Resume();
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        while (thread.turns.load() == before && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::yield();
+        }
+        ASSERT_GT(thread.turns.load(), before) << "thread stayed parked in round " << round;
+    }
+}
+
+TEST(ThreadTest, TerminateAndJoinReleasesAParkedThread) {
+    auto thread = std::make_unique<ParkingThread>();
+    thread->Resume();
+    thread->parkRequested = true;
+    ASSERT_EQ(thread->parked.Wait(5000), plat::WaitResult::Signaled);
+    thread.reset();  // the destructor must return: a hang here fails by the test time-out
+    EXPECT_EQ(thread, nullptr);
+}
+
+TEST(ThreadTest, ThreadNameIsPerThread) {
+    plat::SetCurrentThreadName("a name longer than fifteen characters");
+    EXPECT_STREQ(plat::CurrentThreadName(), "a name longer than fifteen characters");
+    std::string other;
+    std::thread t([&] { other = plat::CurrentThreadName(); });
+    t.join();
+    EXPECT_EQ(other, "");
+}
+
+}  // namespace
