@@ -1,0 +1,41 @@
+#include "lib/TestLib/BufferedSendStream.h"
+
+#include <cstdint>
+#include <exception>
+
+#include "infra/Log.h"
+#include "platform/LastError.h"
+
+int BufferedSendStream::SendBuf_o(const char* data, int len) {
+    try {
+        if (len == 0) return Flush();
+        if (len < 0 || data == nullptr) return 0;
+        return Queue(data, len);
+    } catch (const std::exception&) {
+        GetLog()->LogFatal("%s::SendBuf_o, lpData = %d, len = %d", StreamName(),
+                           static_cast<int>(reinterpret_cast<intptr_t>(data)), len);
+        return 0;
+    }
+}
+
+int BufferedSendStream::Queue(const char* data, int len) {
+    if (m_Buffer.Append(data, len)) return len;
+    if (m_Buffer.Used() > 0) {
+        const int written = Write(m_Buffer.Data(), m_Buffer.Used());
+        if (written < 1) return written;  // the buffer keeps its bytes
+    }
+    m_Buffer.Clear();
+    if (m_Buffer.Append(data, len)) return len;
+    // Larger than the buffer itself: goes out on its own.
+    return Write(data, len);
+}
+
+int BufferedSendStream::Flush() {
+    if (m_Buffer.Used() == 0) {
+        plat::SetLastError(NOTHING_TO_SEND);
+        return 0;
+    }
+    const int written = Write(m_Buffer.Data(), m_Buffer.Used());
+    if (written > 0 || ClearAfterFailedFlush()) m_Buffer.Clear();
+    return written;
+}

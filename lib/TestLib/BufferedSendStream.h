@@ -1,0 +1,43 @@
+// The coalescing send logic shared by CNetStream and CICOPNetStream: packets
+// are appended to an 8 KB PackBufer and written out when it is full or when
+// the owner flushes at the end of a send pass. Subclasses supply the write
+// primitive and whether a failed flush keeps the buffered bytes. One stream
+// belongs to one connection and is used by its one sending thread.
+#pragma once
+
+#include <cstdint>
+
+#include "lib/TestLib/PackBuffer.h"
+
+// The last-error value of a flush that found nothing to write; callers treat
+// a 0 result with this last error as success.
+inline constexpr uint32_t NOTHING_TO_SEND = 0x20000001u;
+
+class BufferedSendStream {
+public:
+    static constexpr int kBufferSize = 8192;
+
+    BufferedSendStream() = default;
+    virtual ~BufferedSendStream() = default;
+    BufferedSendStream(const BufferedSendStream&) = delete;
+    BufferedSendStream& operator=(const BufferedSendStream&) = delete;
+
+    // len > 0: queue (or write) the bytes; (nullptr, 0): flush.
+    int SendBuf_o(const char* data, int len);
+
+    int BufferedBytes() const { return m_Buffer.Used(); }
+
+protected:
+    // Writes all bytes; the byte count, or a result of 0 or below on failure.
+    virtual int Write(const char* data, int len) = 0;
+    // Whether a failed flush drops the buffered bytes.
+    virtual bool ClearAfterFailedFlush() const = 0;
+    // Class name for the Fatal line of an unexpected exception.
+    virtual const char* StreamName() const = 0;
+
+private:
+    int Queue(const char* data, int len);
+    int Flush();
+
+    PackBufer m_Buffer{kBufferSize};
+};

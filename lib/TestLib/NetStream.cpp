@@ -1,0 +1,22 @@
+#include "lib/TestLib/NetStream.h"
+
+#include <sys/socket.h>
+
+#include <cerrno>
+
+#include "platform/LastError.h"
+
+int CNetStream::Write(const char* data, int len) {
+    int total = 0;
+    while (total < len) {
+        // MSG_NOSIGNAL: a peer that went away is a failed write, not a SIGPIPE.
+        const ssize_t sent = ::send(m_Socket, data + total, static_cast<size_t>(len - total), MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR) continue;
+        if (sent <= 0) {
+            plat::SetLastError(sent < 0 ? static_cast<uint32_t>(errno) : 0u);
+            return static_cast<int>(sent);
+        }
+        total += static_cast<int>(sent);
+    }
+    return total;
+}

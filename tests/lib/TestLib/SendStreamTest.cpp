@@ -1,0 +1,123 @@
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "lib/TestLib/NetStream.h"
+#include "lib/TestLib/PackBuffer.h"
+#include "platform/LastError.h"
+#include "tests/support/CapturingLog.h"
+
+namespace {
+
+TEST(PackBuferTest, HoldsAtMostCapacityMinusTwoBytes) {
+    testsupport::ScopedCapturingLog log;
+    PackBufer buffer(8192);
+    const std::string big(8191, 'x');
+    EXPECT_FALSE(buffer.Append(big.data(), 8191));
+    EXPECT_EQ(buffer.Used(), 0);
+    EXPECT_TRUE(buffer.Append(big.data(), 8190));
+    EXPECT_EQ(buffer.Used(), 8190);
+    EXPECT_FALSE(buffer.Append("y", 1));
+    buffer.Clear();
+    EXPECT_EQ(buffer.Used(), 0);
+    EXPECT_TRUE(buffer.Append("y", 1));
+    EXPECT_EQ(buffer.Data()[0], 'y');
+    EXPECT_EQ(buffer.Data()[1], '\0');  // cleared storage reads as zeros
+    EXPECT_TRUE(log->Texts(llWarn).empty());
+}
+
+TEST(PackBuferTest, HugeCapacityIsLoggedAndStillUsable) {
+    testsupport::ScopedCapturingLog log;
+    PackBufer buffer(65537);
+    const auto warnings = log->Texts(llWarn);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("lib/TestLib/PackBuffer.cpp : "), std::string::npos) << warnings[0];
+    EXPECT_NE(warnings[0].find(" Huge Packet Len:65537"), std::string::npos) << warnings[0];
+    const std::string data(65535, 'z');
+    EXPECT_TRUE(buffer.Append(data.data(), 65535));
+}
+
+// A connected socket pair: the stream writes to one end, the test reads the other.
+class NetStreamTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+        stream.SetSocket(fds[0]);
+    }
+    void TearDown() override {
+        if (fds[0] >= 0) ::close(fds[0]);
+        if (fds[1] >= 0) ::close(fds[1]);
+    }
+    // Everything readable now, without blocking.
+    std::string Drain() {
+        std::string all;
+        char chunk[65536];
+        for (;;) {
+            const ssize_t n = ::recv(fds[1], chunk, sizeof(chunk), MSG_DONTWAIT);
+            if (n <= 0) break;
+            all.append(chunk, static_cast<size_t>(n));
+        }
+        return all;
+    }
+    int fds[2] = {-1, -1};
+    testsupport::ScopedCapturingLog log;
+    CNetStream stream;
+};
+
+TEST_F(NetStreamTest, PacketsWaitInTheBufferUntilTheFlush) {
+    EXPECT_EQ(stream.SendBuf_o("abc", 3), 3);
+    EXPECT_EQ(stream.SendBuf_o("defg", 4), 4);
+    EXPECT_EQ(Drain(), "");
+    EXPECT_EQ(stream.SendBuf_o(nullptr, 0), 7);
+    EXPECT_EQ(Drain(), "abcdefg");
+    EXPECT_EQ(stream.BufferedBytes(), 0);
+}
+
+TEST_F(NetStreamTest, FlushWithNothingBufferedSetsNothingToSend) {
+    plat::SetLastError(0);
+    EXPECT_EQ(stream.SendBuf_o(nullptr, 0), 0);
+    EXPECT_EQ(plat::GetLastError(), NOTHING_TO_SEND);
+    EXPECT_EQ(NOTHING_TO_SEND, 536870913u);
+}
+
+TEST_F(NetStreamTest, AFullBufferIsWrittenBeforeTheNextPacket) {
+    const std::string first(8000, 'a');
+    const std::string second(500, 'b');
+    EXPECT_EQ(stream.SendBuf_o(first.data(), 8000), 8000);
+    EXPECT_EQ(stream.SendBuf_o(second.data(), 500), 500);
+    EXPECT_EQ(Drain(), first);
+    EXPECT_EQ(stream.BufferedBytes(), 500);
+}
+
+TEST_F(NetStreamTest, APacketLargerThanTheBufferGoesOutDirectlyAfterTheBufferedBytes) {
+    const std::string big(20000, 'B');
+    EXPECT_EQ(stream.SendBuf_o("xy", 2), 2);
+    EXPECT_EQ(stream.SendBuf_o(big.data(), 20000), 20000);
+    EXPECT_EQ(Drain(), "xy" + big);
+    EXPECT_EQ(stream.BufferedBytes(), 0);
+}
+
+TEST_F(NetStreamTest, AFailedFlushKeepsTheBytesForTheNextSocket) {
+    EXPECT_EQ(stream.SendBuf_o("keep", 4), 4);
+    ::close(fds[1]);
+    fds[1] = -1;
+    EXPECT_LT(stream.SendBuf_o(nullptr, 0), 1);
+    EXPECT_NE(plat::GetLastError(), NOTHING_TO_SEND);
+    EXPECT_EQ(stream.BufferedBytes(), 4);
+
+    // After a reconnect the stream is re-pointed and the kept bytes go out.
+    ::close(fds[0]);
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    stream.SetSocket(fds[0]);
+    EXPECT_EQ(stream.SendBuf_o(nullptr, 0), 4);
+    EXPECT_EQ(Drain(), "keep");
+}
+
+TEST_F(NetStreamTest, NegativeLengthWritesNothing) {
+    EXPECT_EQ(stream.SendBuf_o("abc", -1), 0);
+    EXPECT_EQ(stream.BufferedBytes(), 0);
+}
+
+}  // namespace
