@@ -1,0 +1,115 @@
+#include "infra/SecCounter.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "platform/Tick.h"
+
+namespace {
+
+TEST(SecCounterTest, FirstEventThenReadTwoSecondsLater) {
+    plat::TestClock clock(10000);
+    SecCounter counter(1000);
+    counter.AddBytes(3000);
+    clock.Advance(2000);
+    EXPECT_EQ(counter.GetByteRate(), 1500);
+    EXPECT_EQ(counter.GetCountRate(), 0);  // the opening event is not counted in the window
+    EXPECT_EQ(counter.GetTotalBytes(), 3000u);
+    EXPECT_EQ(counter.GetRateText(), "1.46 kb/s, total: 2.93 kb Cnt: 0");
+}
+
+TEST(SecCounterTest, FreshCounterShowsZeros) {
+    plat::TestClock clock(500);
+    SecCounter counter(1000);
+    EXPECT_EQ(counter.GetRateText(), "0.00 kb/s, total: 0.00 kb Cnt: 0");
+}
+
+TEST(SecCounterTest, FullWindowGivesRatesPerPeriod) {
+    plat::TestClock clock(1000);
+    SecCounter counter(1000);
+    counter.AddCount(1);  // opens the window
+    for (int i = 0; i < 10; ++i) counter.AddBytes(100);
+    clock.Advance(500);
+    EXPECT_EQ(counter.GetByteRate(), 0);  // window not complete yet
+    clock.Advance(500);
+    EXPECT_EQ(counter.GetByteRate(), 1000);
+    EXPECT_EQ(counter.GetCountRate(), 10);
+    EXPECT_EQ(counter.GetRateText(), "0.98 kb/s, total: 0.98 kb Cnt: 10");
+}
+
+TEST(SecCounterTest, UntouchedCounterKeepsItsLastRate) {
+    plat::TestClock clock(1000);
+    SecCounter counter(1000);
+    counter.AddCount(1);
+    counter.AddBytes(4000);
+    clock.Advance(1000);
+    EXPECT_EQ(counter.GetByteRate(), 4000);
+    clock.Advance(300);
+    EXPECT_EQ(counter.GetByteRate(), 4000);
+    clock.Advance(700);  // a new window that saw nothing
+    EXPECT_EQ(counter.GetByteRate(), 0);
+}
+
+TEST(SecCounterTest, CallsInTheSameMillisecondNeverDivideByZero) {
+    plat::TestClock clock(77);
+    SecCounter zeroPeriod(0);
+    zeroPeriod.AddBytes(10);
+    zeroPeriod.AddBytes(10);
+    EXPECT_EQ(zeroPeriod.GetByteRate(), 0);
+    EXPECT_EQ(zeroPeriod.GetTotalBytes(), 20u);
+    SecCounter counter(1000);
+    counter.AddBytes(10);
+    counter.AddBytes(10);
+    EXPECT_EQ(counter.GetCountRate(), 0);
+}
+
+TEST(SecCounterTest, TickWrapIsMeasuredByUnsignedDifference) {
+    plat::TestClock clock(0xFFFFFF00u);
+    SecCounter counter(1000);
+    counter.AddCount(1);
+    counter.AddBytes(2000);
+    clock.Advance(0x200);  // 512 ms, across the wrap
+    EXPECT_EQ(counter.GetByteRate(), 0);
+    clock.Advance(1488);  // 2000 ms in all
+    EXPECT_EQ(counter.GetByteRate(), 1000);
+}
+
+TEST(SecCounterTest, ResetReturnsToAFreshCounter) {
+    plat::TestClock clock(1000);
+    SecCounter counter(1000);
+    counter.AddCount(1);
+    counter.AddBytes(5000);
+    clock.Advance(1000);
+    ASSERT_EQ(counter.GetByteRate(), 5000);
+    counter.Reset();
+    EXPECT_EQ(counter.GetTotalBytes(), 0u);
+    EXPECT_EQ(counter.GetRateText(), "0.00 kb/s, total: 0.00 kb Cnt: 0");
+}
+
+TEST(SecCounterTest, TotalIsSixtyFourBits) {
+    plat::TestClock clock(1);
+    SecCounter counter(1000);
+    for (int i = 0; i < 3; ++i) counter.AddBytes(0xFFFFFFFFu);
+    EXPECT_EQ(counter.GetTotalBytes(), 3ull * 0xFFFFFFFFu);
+}
+
+TEST(SecCounterTest, ConcurrentFeedersKeepAnExactTotal) {
+    SecCounter counter(1000);
+    constexpr int kThreads = 4;
+    constexpr int kEvents = 50000;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&counter] {
+            for (int i = 0; i < kEvents; ++i) counter.AddBytes(3);
+        });
+    }
+    threads.emplace_back([&counter] {
+        for (int i = 0; i < 1000; ++i) (void)counter.GetRateText();
+    });
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(counter.GetTotalBytes(), 3ull * kThreads * kEvents);
+}
+
+}  // namespace
