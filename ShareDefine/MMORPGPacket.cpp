@@ -1,0 +1,118 @@
+#include "ShareDefine/MMORPGPacket.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "ShareDefine/HexDump.h"
+#include "infra/Log.h"
+
+namespace MMORPG {
+
+namespace {
+
+bool ServerTypeInRange(uint8_t type) { return type > stMin && type < stMax; }
+
+void RaisePeak() {
+    const int count = MMORPGPacket::m_Count.load(std::memory_order_relaxed);
+    int peak = MMORPGPacket::m_MaxCount.load(std::memory_order_relaxed);
+    while (count > peak && !MMORPGPacket::m_MaxCount.compare_exchange_weak(peak, count, std::memory_order_relaxed)) {
+    }
+}
+
+}  // namespace
+
+MMORPGPacket::MMORPGPacket() : m_Dispatcher(NewPackageDispatcher()) {
+    RaisePeak();
+    Reset();
+}
+
+MMORPGPacket::~MMORPGPacket() = default;
+
+void MMORPGPacket::Reset() {
+    m_Data.clear();
+    m_DestIndex = 0;
+    m_InUse = 0;
+}
+
+int MMORPGPacket::ReadData(const char* lpData, int Len) {
+    if (Len < 0) {
+        GetLog()->LogError("MMORPGPacket::ReadData(char *lpData, int Len), Len = %d", Len);
+        return Len;
+    }
+    if (Len == 0 || lpData == nullptr) {
+        m_Data.clear();
+        return Len;
+    }
+    m_Data.assign(lpData, static_cast<size_t>(Len));
+    return Len;
+}
+
+int MMORPGPacket::ReadPackHead(tagPackHead* head, const char* data, int len) {
+    if (head == nullptr) return kPackHeadSize;
+    *head = tagPackHead{};
+    if (len != 0 && len != kPackHeadSize) {
+        const std::string dump = HexDump(data, len);
+        GetLog()->LogWarn("Error in tagPackHead : %s ", dump.c_str());
+    }
+    if (data == nullptr || len < 0) return kPackHeadSize;
+    // A short buffer is read only as far as it goes; the rest stays zero.
+    char bytes[kPackHeadSize] = {};
+    const int available = (len == 0) ? kPackHeadSize : std::min(len, kPackHeadSize);
+    std::memcpy(bytes, data, static_cast<size_t>(available));
+    *head = DecodePackHead(bytes);
+    return kPackHeadSize;
+}
+
+void MMORPGPacket::SetPackHead(const tagPackHead* head) {
+    if (head == nullptr) {
+        Reset();
+        return;
+    }
+    char bytes[kPackHeadSize];
+    EncodePackHead(*head, bytes);
+    ReadPackHead(&m_PackHead, bytes, kPackHeadSize);
+}
+
+void MMORPGPacket::CopyFrom(const MMORPGPacket* src) {
+    if (src == nullptr) {
+        Reset();
+        return;
+    }
+    if (src == this) return;
+    m_PackHead = src->m_PackHead;
+    m_DestIndex = src->m_DestIndex;
+    m_Data.assign(src->m_Data);
+}
+
+void MMORPGPacket::WarnOnBadServerTypes() const {
+    if (!ServerTypeInRange(m_PackHead.DestServerType)) {
+        GetLog()->LogWarn(
+            "MMORPGPacket::GetSendData  m_PackHead.DestServerType <= stMin || m_PackHead.DestServerType >= stMax  , "
+            "packType=%d",
+            m_PackHead.packType);
+    }
+    if (!ServerTypeInRange(m_PackHead.SrcServerType)) {
+        GetLog()->LogWarn(
+            "MMORPGPacket::GetSendData  m_PackHead.SrcServerType <= stMin || m_PackHead.SrcServerType >= stMax  , "
+            "SrcServerType=%d, packType=%d",
+            m_PackHead.SrcServerType, m_PackHead.packType);
+    }
+}
+
+std::string MMORPGPacket::GetSendData() {
+    m_Dispatcher->ClearBuffer();
+    const size_t headLen = static_cast<size_t>(m_Dispatcher->GetHeadLen());
+    const size_t bodyLen = kPackHeadSize + m_Data.size();
+    std::string frame(headLen + bodyLen + static_cast<size_t>(m_Dispatcher->GetCRCLen()), '\0');
+    WarnOnBadServerTypes();
+    // The body is built where the frame wants it, so packing moves no byte twice.
+    char* body = frame.data() + headLen;
+    EncodePackHead(m_PackHead, body);
+    if (!m_Data.empty()) std::memcpy(body + kPackHeadSize, m_Data.data(), m_Data.size());
+    const int written =
+        m_Dispatcher->PackData(body, static_cast<int>(bodyLen), frame.data(), static_cast<int>(frame.size()));
+    frame.resize(static_cast<size_t>(std::max(written, 0)));
+    return frame;
+}
+
+}  // namespace MMORPG
