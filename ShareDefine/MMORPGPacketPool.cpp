@@ -1,0 +1,112 @@
+#include "ShareDefine/MMORPGPacketPool.h"
+
+#include <atomic>
+#include <new>
+
+#include "infra/Log.h"
+#include "infra/ResGuard.h"
+
+namespace MMORPG {
+
+MMORPGPacketPool::MMORPGPacketPool() {
+    {
+        TLockObj lock(m_Lock);
+        for (int i = 0; i < kInitialSize; ++i) AddElement(new MMORPGPacket());
+        m_GrowStep = kGrowStep;
+    }
+    GetLog()->LogInfo("Init PacketPool Size = %d", kInitialSize);
+}
+
+void MMORPGPacketPool::Grow() {
+    // Whatever was created before memory ran out stays in the pool.
+    try {
+        for (int i = 0; i < m_GrowStep; ++i) AddElement(NewPacket());
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+MMORPGPacket* MMORPGPacketPool::Alloc() {
+    MMORPGPacket* packet = nullptr;
+    bool usable = false;
+    {
+        TLockObj lock(m_Lock);
+        if (EmptyCountLocked() <= 0) Grow();
+        packet = GetEmpty();
+        usable = packet != nullptr && packet->m_InUse == 0;
+        if (usable) packet->m_InUse = 1;
+    }
+    if (!usable) {
+        // A packet found in use is someone else's: it left the free list
+        // and comes back when its holder frees it.
+        GetLog()->LogError("MMORPGPacketPool  m_PacketPool.Alloc == NULL");
+        return nullptr;
+    }
+    MMORPGPacket::m_Count.fetch_add(1, std::memory_order_relaxed);
+    return packet;
+}
+
+void MMORPGPacketPool::Free(MMORPGPacket* pack) {
+    if (pack == nullptr) {
+        GetLog()->LogError("MMORPGPacketPool::Free  MMORPGPacket * pack == NULL");
+        return;
+    }
+    if (!pack->CanFree()) {
+        GetLog()->LogError("MMORPGPacketPool::Free  MMORPGPacket * pack can't free");
+        return;
+    }
+    // The in-use test and the give-back happen under one lock hold, so two
+    // threads freeing the same packet cannot both get it into the free list.
+    TLockObj lock(m_Lock);
+    if (pack->m_InUse == 0) {
+        GetLog()->LogError("MMORPGPacketPool::Free  MMORPGPacket * pack is Not Used");
+        return;
+    }
+    const int count = MMORPGPacket::m_Count.fetch_sub(1, std::memory_order_relaxed) - 1;
+    if (count < 0) {
+        GetLog()->LogError("Error : MMORPGPacket::Free, m_Count = %d", count);
+        return;
+    }
+    pack->Reset();
+    m_Free.push_front(pack);
+    if (EmptyCountLocked() > CountLocked()) {
+        GetLog()->LogError("Free Error : EmptyCount(%d) > Count(%d)", EmptyCountLocked(), CountLocked());
+    }
+}
+
+}  // namespace MMORPG
+
+namespace {
+
+std::atomic<MMORPG::MMORPGPacketPool*> g_PacketPool{nullptr};
+
+SingletonEx::CResGuard& PoolGuard() {
+    static SingletonEx::CResGuard guard;
+    return guard;
+}
+
+}  // namespace
+
+MMORPG::MMORPGPacketPool* GetPacketPool() {
+    MMORPG::MMORPGPacketPool* pool = g_PacketPool.load(std::memory_order_acquire);
+    if (pool != nullptr) return pool;
+    SingletonEx::CResGuard::CGuard guard(PoolGuard());
+    pool = g_PacketPool.load(std::memory_order_relaxed);
+    if (pool == nullptr) {
+        pool = new MMORPG::MMORPGPacketPool();
+        g_PacketPool.store(pool, std::memory_order_release);
+    }
+    return pool;
+}
+
+void ReleasePacketPool() {
+    SingletonEx::CResGuard::CGuard guard(PoolGuard());
+    delete g_PacketPool.exchange(nullptr, std::memory_order_acq_rel);
+}
+
+MMORPG::MMORPGPacket* AllocPacket() {
+    MMORPG::MMORPGPacket* packet = GetPacketPool()->Alloc();
+    if (packet != nullptr) packet->m_PackHead = MMORPG::tagPackHead{};
+    return packet;
+}
+
+void FreePacket(MMORPG::MMORPGPacket* packet) { GetPacketPool()->Free(packet); }
