@@ -1,0 +1,69 @@
+// One accepted TCP connection of the network service: its socket, its read
+// buffer and its outgoing queue. The service keeps it through a shared_ptr
+// from the slot and from every pending socket operation, so a completion that
+// arrives after a close still finds the object. The socket and the read
+// buffer are used on the I/O thread only; everything else is guarded by the
+// service lock. The bytes of queued messages are read by the I/O thread's
+// write while other threads append behind them: appending never moves
+// queued bytes.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+#include <asio.hpp>
+
+#include "modules/QXNetService/INetService.h"
+
+class CNetConnection {
+public:
+    CNetConnection(asio::ip::tcp::socket socket, int poolIndex);
+    CNetConnection(const CNetConnection&) = delete;
+    CNetConnection& operator=(const CNetConnection&) = delete;
+
+    asio::ip::tcp::socket& Socket() { return m_Socket; }
+    // The descriptor, fixed at accept: valid while `closing` is false.
+    int Descriptor() const { return m_Descriptor; }
+    int PoolIndex() const { return m_PoolIndex; }
+    asio::mutable_buffer ReadBuffer() { return asio::buffer(m_ReadBuffer); }
+    const char* ReadData() const { return m_ReadBuffer.data(); }
+
+    // Outgoing queue: one entry per SendTo, written front to back.
+    void Append(const char* data, size_t len);
+    size_t QueuedMessages() const { return m_Outgoing.size(); }
+    uint64_t UnsentBytes() const { return m_QueuedBytes - m_FrontOffset; }
+    // Describes up to maxBuffers queued entries, at most about maxBytes, as
+    // one gathered write; returns its byte count.
+    size_t GatherBatch(std::vector<asio::const_buffer>& buffers, size_t maxBuffers, size_t maxBytes) const;
+    // Drops `bytes` written bytes from the front; returns how many messages
+    // were thereby written completely.
+    size_t Consume(size_t bytes);
+    // Frees the queue after the socket was closed (I/O thread only).
+    void DiscardQueue();
+
+    // Counts one completed read against the flood limit; true when this read
+    // makes more than limitPerSecond reads in the current one-second window.
+    bool CountReadIsFlood(uint32_t nowMs, int limitPerSecond);
+
+    // State guarded by the service lock.
+    bool closing = false;          // a close was decided; no more messages or writes
+    bool writing = false;          // a write chain is running on the I/O thread
+    bool recvPaused = false;       // no read posted because of the receive backlog
+    bool resumeRequested = false;  // a resume is posted to the I/O thread
+    size_t inFlightBytes = 0;      // bytes handed to the write in flight
+    uint64_t recvBacklog = 0;      // bytes of this connection's kind-101 records in the queue
+
+private:
+    asio::ip::tcp::socket m_Socket;
+    const int m_Descriptor;
+    const int m_PoolIndex;
+    std::array<char, kNetMsgDataSize> m_ReadBuffer{};
+    std::deque<std::vector<char>> m_Outgoing;
+    uint64_t m_QueuedBytes = 0;  // bytes of every entry in m_Outgoing
+    size_t m_FrontOffset = 0;    // bytes of the front entry already written
+    uint32_t m_FloodWindowStart = 0;
+    int m_FloodWindowReads = 0;
+};

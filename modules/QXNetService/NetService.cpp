@@ -1,0 +1,612 @@
+#include "modules/QXNetService/NetService.h"
+
+#include <pthread.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <chrono>
+#include <string>
+#include <utility>
+
+namespace {
+
+// A gathered write takes at most this many queued messages (the iovec count
+// Asio hands to one writev) and stops adding messages past this many bytes.
+constexpr size_t kMaxWriteBuffers = 64;
+constexpr size_t kMaxWriteBytes = 256 * 1024;
+
+constexpr int kDefaultMaxSendBufferBytes = 0x20000000;
+constexpr int kDefaultMaxRecvBacklogBytes = 1024 * 1024;
+constexpr int kDefaultMaxSendMsgQueueCount = 100;
+constexpr int kDefaultRefuseConnectByRecvQueue = 10000;
+constexpr int kDefaultRefuseConnectBySendQueue = 50000;
+constexpr int kDefaultHackAttackValue = 50;
+
+constexpr auto kAcceptRetryDelay = std::chrono::milliseconds(100);
+
+bool IsKnownParam(int id) {
+    switch (id) {
+        case NETPARAM_MAX_SEND_BUFFER_BYTES:
+        case NETPARAM_MAX_RECV_BACKLOG_BYTES:
+        case NETPARAM_MAX_SEND_MSG_QUEUE_COUNT:
+        case NETPARAM_REFUSE_CONNECT_BY_RECV_QUEUE:
+        case NETPARAM_REFUSE_CONNECT_BY_SEND_QUEUE:
+        case NETPARAM_HACK_ATTACK_VALUE:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool IsCloseKind(int kind) {
+    return kind == NET_MSG_ON_CLIENTDISCONNECT || kind == NET_MSG_ON_CONNECT_ERROR || kind == NET_MSG_ON_CLIENTCLOSE;
+}
+
+// A limit of 0 or below means "no limit".
+bool Exceeds(uint64_t value, int limit) { return limit > 0 && value > static_cast<uint64_t>(limit); }
+
+}  // namespace
+
+CNetService::CNetService() : m_Acceptor(m_Io), m_AcceptRetry(m_Io) {
+    m_Params[NETPARAM_MAX_SEND_BUFFER_BYTES] = kDefaultMaxSendBufferBytes;
+    m_Params[NETPARAM_MAX_RECV_BACKLOG_BYTES] = kDefaultMaxRecvBacklogBytes;
+    m_Params[NETPARAM_MAX_SEND_MSG_QUEUE_COUNT] = kDefaultMaxSendMsgQueueCount;
+    m_Params[NETPARAM_REFUSE_CONNECT_BY_RECV_QUEUE] = kDefaultRefuseConnectByRecvQueue;
+    m_Params[NETPARAM_REFUSE_CONNECT_BY_SEND_QUEUE] = kDefaultRefuseConnectBySendQueue;
+    m_Params[NETPARAM_HACK_ATTACK_VALUE] = kDefaultHackAttackValue;
+}
+
+CNetService::~CNetService() {
+    StopListen();
+    std::lock_guard lock(m_Lock);
+    m_Slots.clear();
+    m_Queue.Clear();
+}
+
+void CNetService::Release() { delete this; }
+
+// ---------------------------------------------------------------------------
+// Start and stop
+// ---------------------------------------------------------------------------
+
+bool CNetService::StartListen(uint16_t port, int count) {
+    std::lock_guard control(m_ControlLock);
+    if (count < 1) return false;
+    {
+        std::lock_guard lock(m_Lock);
+        if (m_Listening) return false;
+    }
+    // The I/O thread is not running here, so the acceptor is ours alone.
+    std::error_code error;
+    const asio::ip::tcp::endpoint endpoint(asio::ip::address_v4::any(), port);
+    m_Acceptor.open(endpoint.protocol(), error);
+    if (!error) m_Acceptor.set_option(asio::socket_base::reuse_address(true), error);
+    if (!error) m_Acceptor.bind(endpoint, error);
+    if (!error) m_Acceptor.listen(asio::socket_base::max_listen_connections, error);
+    if (error) {
+        std::error_code ignored;
+        m_Acceptor.close(ignored);
+        return false;
+    }
+    {
+        std::lock_guard lock(m_Lock);
+        m_Port = m_Acceptor.local_endpoint(error).port();
+        m_SlotCount = count;
+        if (m_Slots.size() < static_cast<size_t>(count)) m_Slots.resize(static_cast<size_t>(count));
+        m_FreeSlots.clear();
+        // A slot whose last close message still waits stays taken until it is drained.
+        for (int index = 0; index < count; ++index) {
+            if (!m_Slots[static_cast<size_t>(index)].connection) m_FreeSlots.insert(index);
+        }
+        m_Listening = true;
+        m_Stats.Set(NETVALUE_MAX_CLIENT, static_cast<uint64_t>(count));
+        PublishGaugesLocked();
+    }
+    m_Io.restart();
+    m_Work.emplace(m_Io.get_executor());
+    StartAccept();
+    try {
+        m_IoThread = std::thread([this] { RunIoThread(); });
+    } catch (const std::system_error&) {
+        // Without a thread nothing would ever run: undo the whole start.
+        m_Work.reset();
+        CloseAllOnIoThread();
+        m_Io.run();
+        std::lock_guard lock(m_Lock);
+        m_Listening = false;
+        m_Port = 0;
+        return false;
+    }
+    return true;
+}
+
+void CNetService::StopListen() {
+    std::lock_guard control(m_ControlLock);
+    if (!m_IoThread.joinable()) return;
+    {
+        std::lock_guard lock(m_Lock);
+        m_Listening = false;
+        m_Port = 0;
+        m_FreeSlots.clear();
+        for (auto& slot : m_Slots) {
+            if (slot.connection && !slot.connection->closing) {
+                RequestCloseLocked(slot.connection, NET_MSG_ON_CLIENTCLOSE, 0);
+            }
+        }
+    }
+    asio::post(m_Io, [this] { CloseAllOnIoThread(); });
+    // run() returns once the posted closes have queued their messages and
+    // every cancelled operation has completed.
+    m_Work.reset();
+    m_IoThread.join();
+    m_IoThread = std::thread();
+}
+
+void CNetService::CloseAllOnIoThread() {
+    std::error_code ignored;
+    m_Acceptor.close(ignored);
+    m_AcceptRetry.cancel();
+}
+
+void CNetService::RunIoThread() {
+    pthread_setname_np(pthread_self(), "QXNetService IO");
+    for (;;) {
+        try {
+            m_Io.run();
+            return;
+        } catch (const std::exception&) {
+            // A handler that threw (out of memory) lost only its own
+            // operation; the others must go on being served.
+        }
+    }
+}
+
+bool CNetService::IsListening() {
+    std::lock_guard lock(m_Lock);
+    return m_Listening;
+}
+
+uint16_t CNetService::GetListenPort() {
+    std::lock_guard lock(m_Lock);
+    return m_Port;
+}
+
+int CNetService::GetMaxClient() {
+    std::lock_guard lock(m_Lock);
+    return m_SlotCount;
+}
+
+// ---------------------------------------------------------------------------
+// Accepting
+// ---------------------------------------------------------------------------
+
+void CNetService::OpBegun() {
+    m_Stats.Add(NETVALUE_OPCOUNT);
+    m_Stats.Add(NETVALUE_ALLOCED_OPCOUNT);
+}
+
+void CNetService::OpEnded() { m_Stats.Sub(NETVALUE_OPCOUNT); }
+
+void CNetService::StartAccept() {
+    OpBegun();
+    m_Acceptor.async_accept([this](const std::error_code& error, asio::ip::tcp::socket socket) {
+        OnAccept(error, std::move(socket));
+    });
+}
+
+int CNetService::RefusalStatisticLocked() const {
+    if (m_FreeSlots.empty()) return NETVALUE_MAX_CONNECT_REFUSE_COUNT;
+    if (Exceeds(m_Queue.Count(), ParamLocked(NETPARAM_REFUSE_CONNECT_BY_RECV_QUEUE))) {
+        return NETVALUE_REFUSE_CONNECTBYRECV_COUNT;
+    }
+    if (Exceeds(m_PendingSendMessages, ParamLocked(NETPARAM_REFUSE_CONNECT_BY_SEND_QUEUE))) {
+        return NETVALUE_REFUSE_CONNECTBYSEND_COUNT;
+    }
+    return -1;
+}
+
+int CNetService::TakeFreeSlotLocked() {
+    const int index = *m_FreeSlots.begin();
+    m_FreeSlots.erase(m_FreeSlots.begin());
+    return index;
+}
+
+void CNetService::OnAccept(const std::error_code& error, asio::ip::tcp::socket socket) {
+    OpEnded();
+    if (error == asio::error::operation_aborted) return;
+    if (error) {
+        m_Stats.Add(NETVALUE_POST_ACCEPT_ERR_COUNT);
+        m_Stats.Add(NETVALUE_RET_ERROR_COUNT);
+        if (!IsListening()) return;
+        // Out of descriptors, typically: try again a little later rather
+        // than spinning on the same failure.
+        m_AcceptRetry.expires_after(kAcceptRetryDelay);
+        m_AcceptRetry.async_wait([this](const std::error_code& waitError) {
+            if (!waitError) StartAccept();
+        });
+        return;
+    }
+    std::error_code ignored;
+    socket.set_option(asio::ip::tcp::no_delay(true), ignored);
+    const asio::ip::tcp::endpoint peer = socket.remote_endpoint(ignored);
+
+    ConnectionPtr connection;
+    PendingNotify notify;
+    {
+        std::lock_guard lock(m_Lock);
+        if (!m_Listening) return;  // StopListen is on its way; the socket closes with us
+        const int refusal = RefusalStatisticLocked();
+        if (refusal >= 0) {
+            m_Stats.Add(static_cast<ENetValue>(refusal));
+        } else {
+            const int index = TakeFreeSlotLocked();
+            Slot& slot = m_Slots[static_cast<size_t>(index)];
+            if (!slot.client) {
+                slot.client = std::make_unique<CNetClient>(index);
+                notify = PushLocked(index, NET_MSG_ON_CLIENTCREATE, 0);
+            }
+            const int descriptor = static_cast<int>(socket.native_handle());
+            connection = std::make_shared<CNetConnection>(std::move(socket), index);
+            slot.connection = connection;
+            slot.client->OnConnected(descriptor, peer.address().to_string(), peer.port());
+            ++m_Online;
+            const PendingNotify connected = PushLocked(index, NET_MSG_ON_CLIENTCONNECT, 0);
+            if (notify.callback == nullptr) notify = connected;
+            PublishGaugesLocked();
+        }
+    }
+    if (!connection) {
+        socket.close(ignored);  // refused: the peer sees its connection end at once
+    } else {
+        notify.Fire();
+        StartRead(connection);
+    }
+    StartAccept();
+}
+
+// ---------------------------------------------------------------------------
+// Receiving
+// ---------------------------------------------------------------------------
+
+void CNetService::StartRead(const ConnectionPtr& connection) {
+    OpBegun();
+    connection->Socket().async_read_some(connection->ReadBuffer(),
+                                         [this, connection](const std::error_code& error, size_t bytes) {
+                                             OnRead(connection, error, bytes);
+                                         });
+}
+
+void CNetService::OnRead(const ConnectionPtr& connection, const std::error_code& error, size_t bytes) {
+    OpEnded();
+    PendingNotify notify;
+    bool readOn = false;
+    {
+        std::lock_guard lock(m_Lock);
+        if (connection->closing) return;
+        const int index = connection->PoolIndex();
+        CNetClient& client = *m_Slots[static_cast<size_t>(index)].client;
+        if (!error && bytes > 0) {
+            m_Stats.Add(NETVALUE_RECV_TOTAL_BYTE, bytes);
+            client.OnRecv(bytes);
+            notify = PushLocked(index, NET_MSG_ON_RECV, 0, connection->ReadData(), static_cast<int>(bytes));
+            connection->recvBacklog += bytes;
+            if (connection->CountReadIsFlood(CNetClient::NowMs(), ParamLocked(NETPARAM_HACK_ATTACK_VALUE))) {
+                m_Stats.Add(NETVALUE_FIND_HACKER_KICK_OUT);
+                RequestCloseLocked(connection, NET_MSG_ON_CLIENTCLOSE, 0);
+            } else if (Exceeds(connection->recvBacklog + 1, ParamLocked(NETPARAM_MAX_RECV_BACKLOG_BYTES))) {
+                // The backlog reached the bound: stop reading, so a peer
+                // that floods fills its own socket buffers instead of ours.
+                connection->recvPaused = true;
+                client.SetRecvPaused(true);
+                PushLocked(index, NET_MSG_ON_CLIENTNOTIFY, 1);
+            } else {
+                readOn = true;
+            }
+        } else if (!error || error == asio::error::eof) {
+            m_Stats.Add(NETVALUE_CLIENTNORMAL_DIS_COUNT);
+            RequestCloseLocked(connection, NET_MSG_ON_CLIENTDISCONNECT, 0);
+        } else {
+            m_Stats.Add(NETVALUE_POST_RECV_ERR_COUNT);
+            m_Stats.Add(NETVALUE_RET_ERROR_COUNT);
+            RequestCloseLocked(connection, NET_MSG_ON_CONNECT_ERROR, error.value());
+        }
+        PublishGaugesLocked();
+    }
+    notify.Fire();
+    if (readOn) StartRead(connection);
+}
+
+void CNetService::OnResume(const ConnectionPtr& connection) {
+    PendingNotify notify;
+    {
+        std::lock_guard lock(m_Lock);
+        connection->resumeRequested = false;
+        if (connection->closing || !connection->recvPaused) return;
+        connection->recvPaused = false;
+        m_Slots[static_cast<size_t>(connection->PoolIndex())].client->SetRecvPaused(false);
+        notify = PushLocked(connection->PoolIndex(), NET_MSG_ON_CLIENTNOTIFY, 0);
+        PublishGaugesLocked();
+    }
+    notify.Fire();
+    StartRead(connection);
+}
+
+// ---------------------------------------------------------------------------
+// Sending
+// ---------------------------------------------------------------------------
+
+int CNetService::SendTo(int poolIndex, const char* data, int len) {
+    std::lock_guard lock(m_Lock);
+    const ConnectionPtr connection = LiveConnectionLocked(poolIndex);
+    if (!connection || data == nullptr || len <= 0) {
+        m_Stats.Add(NETVALUE_DROP_PACK_COUNT);
+        return 0;
+    }
+    m_Stats.Add(NETVALUE_PUSH_SEND_MSG_TOTAL);
+    m_Stats.Add(NETVALUE_COMMIT_SEND_TOTALBYTE, static_cast<uint64_t>(len));
+    size_t offset = 0;
+    if (!connection->writing) {
+        // Nothing queued or in flight: hand the bytes to the socket at once,
+        // so the queue only ever holds what the peer is not taking.
+        int error = 0;
+        offset = WriteDirectLocked(*connection, data, static_cast<size_t>(len), &error);
+        if (error != 0) {
+            m_Stats.Add(NETVALUE_POST_SEND_ERR_COUNT);
+            m_Stats.Add(NETVALUE_RET_ERROR_COUNT);
+            m_Stats.Add(NETVALUE_DROP_PACK_COUNT);
+            RequestCloseLocked(connection, NET_MSG_ON_CONNECT_ERROR, error);
+            PublishGaugesLocked();
+            return 0;
+        }
+        if (offset == static_cast<size_t>(len)) {
+            m_Stats.Add(NETVALUE_POP_SEND_MSG_TOTAL);
+            return 1;
+        }
+    }
+    const size_t rest = static_cast<size_t>(len) - offset;
+    // A stream with a hole in it is worth nothing to the peer, so a send
+    // limit ends the connection rather than dropping this one message.
+    if (Exceeds(connection->UnsentBytes() + rest, ParamLocked(NETPARAM_MAX_SEND_BUFFER_BYTES)) ||
+        Exceeds(connection->QueuedMessages() + 1, ParamLocked(NETPARAM_MAX_SEND_MSG_QUEUE_COUNT))) {
+        m_Stats.Add(NETVALUE_MAXQUEUE_KICKOUT);
+        m_Stats.Add(NETVALUE_DROP_PACK_COUNT);
+        RequestCloseLocked(connection, NET_MSG_ON_CLIENTCLOSE, 0);
+        PublishGaugesLocked();
+        return 0;
+    }
+    if (connection->QueuedMessages() == 0) ++m_ConnectionsWithUnsent;
+    connection->Append(data + offset, rest);
+    ++m_PendingSendMessages;
+    m_PendingSendBytes += rest;
+    if (!connection->writing) {
+        connection->writing = true;
+        asio::post(m_Io, [this, connection] { StartWrite(connection); });
+    }
+    PublishSendStateLocked(*connection);
+    PublishGaugesLocked();
+    return 1;
+}
+
+size_t CNetService::WriteDirectLocked(CNetConnection& connection, const char* data, size_t len, int* error) {
+    m_Stats.Add(NETVALUE_NETMSG_WRITECOUNT);
+    ssize_t wrote;
+    do {
+        wrote = ::send(connection.Descriptor(), data, len, MSG_DONTWAIT | MSG_NOSIGNAL);
+    } while (wrote < 0 && errno == EINTR);
+    if (wrote < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+        *error = errno;
+        return 0;
+    }
+    const size_t written = static_cast<size_t>(wrote);
+    if (written < len) m_Stats.Add(NETVALUE_NETMSG_WSASEND_RETRY);
+    m_Stats.Add(NETVALUE_SEND_TOTAL_BYTE, written);
+    m_Slots[static_cast<size_t>(connection.PoolIndex())].client->OnSent(written);
+    return written;
+}
+
+void CNetService::StartWrite(const ConnectionPtr& connection) {
+    std::vector<asio::const_buffer> buffers;
+    size_t requested = 0;
+    {
+        std::lock_guard lock(m_Lock);
+        if (connection->closing) return;
+        requested = connection->GatherBatch(buffers, kMaxWriteBuffers, kMaxWriteBytes);
+        if (requested == 0) {
+            connection->writing = false;
+            return;
+        }
+        connection->inFlightBytes = requested;
+        PublishSendStateLocked(*connection);
+        m_Stats.Add(NETVALUE_NETMSG_WSASEND_PENDING);
+        m_Stats.Add(NETVALUE_NETMSG_WRITECOUNT);
+    }
+    OpBegun();
+    connection->Socket().async_write_some(
+        buffers, [this, connection, requested](const std::error_code& error, size_t bytes) {
+            OnWrite(connection, error, bytes, requested);
+        });
+}
+
+void CNetService::OnWrite(const ConnectionPtr& connection, const std::error_code& error, size_t bytes,
+                          size_t requested) {
+    OpEnded();
+    bool writeOn = false;
+    {
+        std::lock_guard lock(m_Lock);
+        m_Stats.Sub(NETVALUE_NETMSG_WSASEND_PENDING);
+        if (connection->closing) return;
+        connection->inFlightBytes = 0;
+        CNetClient& client = *m_Slots[static_cast<size_t>(connection->PoolIndex())].client;
+        if (error || bytes == 0) {
+            if (!error) m_Stats.Add(NETVALUE_NETMSG_WSASEND_RETURN_ZERO);
+            m_Stats.Add(NETVALUE_POST_SEND_ERR_COUNT);
+            m_Stats.Add(NETVALUE_RET_ERROR_COUNT);
+            RequestCloseLocked(connection, NET_MSG_ON_CONNECT_ERROR, error ? error.value() : EIO);
+            PublishGaugesLocked();
+            return;
+        }
+        if (bytes < requested) m_Stats.Add(NETVALUE_NETMSG_WSASEND_RETRY);
+        const size_t completed = connection->Consume(bytes);
+        m_Stats.Add(NETVALUE_SEND_TOTAL_BYTE, bytes);
+        m_Stats.Add(NETVALUE_POP_SEND_MSG_TOTAL, completed);
+        client.OnSent(bytes);
+        m_PendingSendMessages -= completed;
+        m_PendingSendBytes -= bytes;
+        if (connection->QueuedMessages() == 0) {
+            --m_ConnectionsWithUnsent;
+            connection->writing = false;
+        } else {
+            writeOn = true;
+        }
+        PublishSendStateLocked(*connection);
+        PublishGaugesLocked();
+    }
+    if (writeOn) StartWrite(connection);
+}
+
+// ---------------------------------------------------------------------------
+// Closing
+// ---------------------------------------------------------------------------
+
+void CNetService::RequestCloseLocked(const ConnectionPtr& connection, int kind, int param) {
+    if (connection->closing) return;
+    connection->closing = true;
+    if (connection->QueuedMessages() > 0) --m_ConnectionsWithUnsent;
+    m_PendingSendMessages -= connection->QueuedMessages();
+    m_PendingSendBytes -= connection->UnsentBytes();
+    --m_Online;
+    if (kind == NET_MSG_ON_CLIENTCLOSE) m_Stats.Add(NETVALUE_INITIATIVE_CLOSESOCKET_COUNT);
+    m_Slots[static_cast<size_t>(connection->PoolIndex())].client->OnClosing();
+    // The close message is queued on the I/O thread, after any completion
+    // already running there, so it is always the connection's last message.
+    asio::post(m_Io, [this, connection, kind, param] { FinishClose(connection, kind, param); });
+}
+
+void CNetService::FinishClose(const ConnectionPtr& connection, int kind, int param) {
+    PendingNotify notify;
+    {
+        std::lock_guard lock(m_Lock);
+        notify = PushLocked(connection->PoolIndex(), kind, param);
+        connection->DiscardQueue();
+        PublishGaugesLocked();
+    }
+    notify.Fire();
+    // shutdown first: the peer gets its FIN even if a descriptor copy lingers.
+    std::error_code ignored;
+    connection->Socket().shutdown(asio::socket_base::shutdown_both, ignored);
+    connection->Socket().close(ignored);
+}
+
+void CNetService::CloseClient(int poolIndex) {
+    std::lock_guard lock(m_Lock);
+    const ConnectionPtr connection = LiveConnectionLocked(poolIndex);
+    if (!connection) return;
+    RequestCloseLocked(connection, NET_MSG_ON_CLIENTCLOSE, 0);
+    PublishGaugesLocked();
+}
+
+// ---------------------------------------------------------------------------
+// The message queue
+// ---------------------------------------------------------------------------
+
+CNetService::PendingNotify CNetService::PushLocked(int poolIndex, int kind, int param, const char* data, int len) {
+    const bool wasEmpty = m_Queue.Push(poolIndex, kind, param, data, len);
+    m_Stats.Add(NETVALUE_PUSH_RECV_MSG_TOTAL);
+    if (!wasEmpty) return {};
+    return PendingNotify{m_Notify, m_NotifyContext};
+}
+
+bool CNetService::GetMsg(tagNetMsg* msg) {
+    if (msg == nullptr) return false;
+    std::lock_guard lock(m_Lock);
+    if (!m_Queue.Pop(msg)) return false;
+    m_Stats.Add(NETVALUE_POP_RECV_MSG_TOTAL);
+    AfterPopLocked(*msg);
+    PublishGaugesLocked();
+    return true;
+}
+
+void CNetService::AfterPopLocked(const tagNetMsg& msg) {
+    if (msg.poolIndex < 0 || static_cast<size_t>(msg.poolIndex) >= m_Slots.size()) return;
+    Slot& slot = m_Slots[static_cast<size_t>(msg.poolIndex)];
+    const ConnectionPtr connection = slot.connection;
+    if (!connection) return;
+    if (IsCloseKind(msg.msgType)) {
+        // Every message of the connection has now been handed out.
+        slot.connection.reset();
+        slot.client->OnFreed();
+        if (m_Listening && msg.poolIndex < m_SlotCount) m_FreeSlots.insert(msg.poolIndex);
+        return;
+    }
+    if (msg.msgType != NET_MSG_ON_RECV) return;
+    connection->recvBacklog -= static_cast<uint64_t>(msg.dataLen);
+    if (!connection->recvPaused || connection->resumeRequested || connection->closing) return;
+    const int bound = ParamLocked(NETPARAM_MAX_RECV_BACKLOG_BYTES);
+    if (bound > 0 && connection->recvBacklog > static_cast<uint64_t>(bound / 2)) return;
+    connection->resumeRequested = true;
+    asio::post(m_Io, [this, connection] { OnResume(connection); });
+}
+
+void CNetService::SetMsgNotify(NetMsgNotify callback, void* context) {
+    std::lock_guard lock(m_Lock);
+    m_Notify = callback;
+    m_NotifyContext = context;
+}
+
+int CNetService::GetMsgCount() {
+    std::lock_guard lock(m_Lock);
+    return static_cast<int>(m_Queue.Count());
+}
+
+// ---------------------------------------------------------------------------
+// Slots, parameters, statistics
+// ---------------------------------------------------------------------------
+
+CNetService::ConnectionPtr CNetService::LiveConnectionLocked(int poolIndex) const {
+    if (poolIndex < 0 || static_cast<size_t>(poolIndex) >= m_Slots.size()) return nullptr;
+    const ConnectionPtr& connection = m_Slots[static_cast<size_t>(poolIndex)].connection;
+    if (!connection || connection->closing) return nullptr;
+    return connection;
+}
+
+QXNetClient* CNetService::GetClient(int poolIndex) {
+    std::lock_guard lock(m_Lock);
+    if (poolIndex < 0 || static_cast<size_t>(poolIndex) >= m_Slots.size()) return nullptr;
+    return m_Slots[static_cast<size_t>(poolIndex)].client.get();
+}
+
+int CNetService::GetOnlineCount() {
+    std::lock_guard lock(m_Lock);
+    return m_Online;
+}
+
+bool CNetService::SetParam(int id, int value) {
+    if (!IsKnownParam(id)) return false;
+    std::lock_guard lock(m_Lock);
+    m_Params[static_cast<size_t>(id)] = value;
+    return true;
+}
+
+int CNetService::GetParam(int id) {
+    if (!IsKnownParam(id)) return 0;
+    std::lock_guard lock(m_Lock);
+    return ParamLocked(id);
+}
+
+void CNetService::PublishSendStateLocked(const CNetConnection& connection) {
+    const uint64_t unsent = connection.UnsentBytes();
+    const uint64_t inFlight = connection.inFlightBytes;
+    m_Slots[static_cast<size_t>(connection.PoolIndex())].client->SetSendState(
+        inFlight > 0, static_cast<uint32_t>(inFlight), static_cast<uint32_t>(unsent - inFlight));
+}
+
+void CNetService::PublishGaugesLocked() {
+    m_Stats.Set(NETVALUE_RECV_QUEUE, m_Queue.Count());
+    m_Stats.Set(NETVALUE_SEND_QUEUE, m_PendingSendMessages);
+    m_Stats.Set(NETVALUE_SEND_STREAM_SIZE, m_PendingSendBytes);
+    m_Stats.Set(NETVALUE_FREE_CLIENT_POOL, m_FreeSlots.size());
+    m_Stats.Set(NETVALUE_WAIT_PROCESS_SENDCOUNT, m_ConnectionsWithUnsent);
+    m_Stats.Set(NETVALUE_NETMSG_OBJPOOL_COUNT, m_Queue.AllocatedRecords());
+    m_Stats.Set(NETVALUE_NETMSG_OBJPOOL_FREE_COUNT, m_Queue.FreeRecords());
+}

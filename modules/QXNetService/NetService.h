@@ -1,0 +1,130 @@
+// The listening network service behind INetService: one acceptor, a fixed
+// set of connection slots and one I/O thread running an Asio io_context from
+// StartListen to StopListen. The I/O thread accepts, reads, closes, runs the
+// write chains and queues every message; the other operations may be called
+// from any thread and meet the I/O thread under m_Lock, posting socket work
+// to it. The one exception is SendTo on a connection with nothing queued,
+// which writes without blocking on the caller's thread. The object owns its
+// slots, connections and queue; only Release() destroys it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include <asio.hpp>
+
+#include "modules/QXNetService/INetService.h"
+#include "modules/QXNetService/NetClient.h"
+#include "modules/QXNetService/NetConnection.h"
+#include "modules/QXNetService/NetMsgQueue.h"
+#include "modules/QXNetService/NetStatistics.h"
+
+class CNetService final : public INetService {
+public:
+    CNetService();
+    CNetService(const CNetService&) = delete;
+    CNetService& operator=(const CNetService&) = delete;
+
+    bool StartListen(uint16_t port, int count) override;
+    void StopListen() override;
+    uint16_t GetListenPort() override;
+    int GetMaxClient() override;
+    QXNetClient* GetClient(int poolIndex) override;
+    bool GetMsg(tagNetMsg* msg) override;
+    void SetMsgNotify(NetMsgNotify callback, void* context) override;
+    int GetMsgCount() override;
+    int GetParam(int id) override;
+    int SendTo(int poolIndex, const char* data, int len) override;
+    void Reserved10() override {}
+    void Reserved11() override {}
+    void CloseClient(int poolIndex) override;
+    bool IsListening() override;
+    void Reserved14() override {}
+    uint64_t GetValue(int id) override { return m_Stats.Get(id); }
+    void Reserved16() override {}
+    void Reserved17() override {}
+    bool SetParam(int id, int value) override;
+    int GetOnlineCount() override;
+    void Release() override;
+
+private:
+    using ConnectionPtr = std::shared_ptr<CNetConnection>;
+
+    // A notice to give after m_Lock is released: a message went into an
+    // empty queue.
+    struct PendingNotify {
+        NetMsgNotify callback = nullptr;
+        void* context = nullptr;
+        void Fire() const {
+            if (callback != nullptr) callback(context);
+        }
+    };
+
+    struct Slot {
+        std::unique_ptr<CNetClient> client;  // created on the slot's first connection
+        ConnectionPtr connection;            // from accept until its close message is drained
+    };
+
+    ~CNetService();
+
+    // I/O thread.
+    void RunIoThread();
+    void StartAccept();
+    void OnAccept(const std::error_code& error, asio::ip::tcp::socket socket);
+    void StartRead(const ConnectionPtr& connection);
+    void OnRead(const ConnectionPtr& connection, const std::error_code& error, size_t bytes);
+    void OnResume(const ConnectionPtr& connection);
+    void StartWrite(const ConnectionPtr& connection);
+    void OnWrite(const ConnectionPtr& connection, const std::error_code& error, size_t bytes, size_t requested);
+    void FinishClose(const ConnectionPtr& connection, int kind, int param);
+    void CloseAllOnIoThread();
+
+    // Callers hold m_Lock.
+    int RefusalStatisticLocked() const;
+    int TakeFreeSlotLocked();
+    PendingNotify PushLocked(int poolIndex, int kind, int param, const char* data = nullptr, int len = 0);
+    // Writes without blocking on the caller's thread; bytes taken (error set
+    // and 0 on a socket failure).
+    size_t WriteDirectLocked(CNetConnection& connection, const char* data, size_t len, int* error);
+    void RequestCloseLocked(const ConnectionPtr& connection, int kind, int param);
+    void AfterPopLocked(const tagNetMsg& msg);
+    ConnectionPtr LiveConnectionLocked(int poolIndex) const;
+    void PublishSendStateLocked(const CNetConnection& connection);
+    void PublishGaugesLocked();
+    int ParamLocked(int id) const { return m_Params[static_cast<size_t>(id)]; }
+
+    void OpBegun();
+    void OpEnded();
+
+    // Members are destroyed bottom-up: the connections' sockets go before the
+    // io_context they belong to.
+    asio::io_context m_Io;
+    std::optional<asio::executor_work_guard<asio::io_context::executor_type>> m_Work;
+    std::thread m_IoThread;
+    std::mutex m_ControlLock;  // serialises StartListen, StopListen and Release
+
+    mutable std::mutex m_Lock;
+    asio::ip::tcp::acceptor m_Acceptor;   // I/O thread while listening
+    asio::steady_timer m_AcceptRetry;     // I/O thread: pause after a failed accept
+    bool m_Listening = false;
+    uint16_t m_Port = 0;
+    int m_SlotCount = 0;
+    std::vector<Slot> m_Slots;
+    std::set<int> m_FreeSlots;  // below m_SlotCount, no connection
+    int m_Online = 0;
+    uint64_t m_PendingSendMessages = 0;
+    uint64_t m_PendingSendBytes = 0;
+    uint64_t m_ConnectionsWithUnsent = 0;
+    CNetMsgQueue m_Queue;
+    std::array<int, 9> m_Params{};
+    NetMsgNotify m_Notify = nullptr;
+    void* m_NotifyContext = nullptr;
+
+    CNetStatistics m_Stats;
+};

@@ -1,0 +1,127 @@
+// A small blocking TCP peer on 127.0.0.1 for the network service tests:
+// connect, send, read with a time-out, close gracefully or with a reset.
+// One thread uses it at a time, except Send from a helper thread while the
+// test thread only watches the service.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace nettest {
+
+class LoopbackPeer {
+public:
+    // receiveBuffer > 0 shrinks SO_RCVBUF before connecting: a peer that
+    // does not read then stalls the service's writes quickly.
+    explicit LoopbackPeer(uint16_t port, int receiveBuffer = 0) {
+        m_Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (m_Fd < 0) return;
+        if (receiveBuffer > 0) ::setsockopt(m_Fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof(receiveBuffer));
+        const int on = 1;
+        ::setsockopt(m_Fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        m_Connected = ::connect(m_Fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    }
+    ~LoopbackPeer() { Close(); }
+    LoopbackPeer(const LoopbackPeer&) = delete;
+    LoopbackPeer& operator=(const LoopbackPeer&) = delete;
+
+    bool Connected() const { return m_Connected; }
+
+    // Writes every byte; false when the connection failed on the way.
+    bool Send(const void* data, size_t len) {
+        const char* bytes = static_cast<const char*>(data);
+        while (len > 0) {
+            const ssize_t wrote = ::send(m_Fd, bytes, len, MSG_NOSIGNAL);
+            if (wrote < 0 && errno == EINTR) continue;
+            if (wrote <= 0) return false;
+            bytes += wrote;
+            len -= static_cast<size_t>(wrote);
+        }
+        return true;
+    }
+    bool Send(const std::string& text) { return Send(text.data(), text.size()); }
+
+    // Reads until `len` bytes arrived, the connection ended or the time ran out.
+    std::string Receive(size_t len, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+        std::string got;
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        char buffer[65536];
+        while (got.size() < len) {
+            if (!WaitReadable(deadline)) break;
+            const ssize_t n = ::recv(m_Fd, buffer, std::min(sizeof(buffer), len - got.size()), 0);
+            if (n <= 0) break;
+            got.append(buffer, static_cast<size_t>(n));
+        }
+        return got;
+    }
+
+    // True when the other side ended the connection (EOF or reset) within
+    // the time; bytes still arriving before the end are skipped.
+    bool WaitClosedByOtherSide(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        char buffer[65536];
+        for (;;) {
+            if (!WaitReadable(deadline)) return false;
+            const ssize_t n = ::recv(m_Fd, buffer, sizeof(buffer), 0);
+            if (n == 0) return true;
+            if (n < 0 && errno != EINTR) return true;
+        }
+    }
+
+    void Close() {
+        if (m_Fd >= 0) ::close(m_Fd);
+        m_Fd = -1;
+    }
+
+    // Closes with SO_LINGER 0: the other side gets a reset, not a FIN.
+    void Reset() {
+        linger option{1, 0};
+        ::setsockopt(m_Fd, SOL_SOCKET, SO_LINGER, &option, sizeof(option));
+        Close();
+    }
+
+private:
+    bool WaitReadable(std::chrono::steady_clock::time_point deadline) {
+        for (;;) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return false;
+            pollfd entry{m_Fd, POLLIN, 0};
+            const int ready = ::poll(&entry, 1, static_cast<int>(left.count()));
+            if (ready > 0) return true;
+            if (ready < 0 && errno != EINTR) return false;
+        }
+    }
+
+    int m_Fd = -1;
+    bool m_Connected = false;
+};
+
+// True when a connect to 127.0.0.1:port is refused (nothing listens there).
+inline bool ConnectRefused(uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool refused =
+        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 && errno == ECONNREFUSED;
+    ::close(fd);
+    return refused;
+}
+
+}  // namespace nettest
