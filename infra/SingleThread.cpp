@@ -1,0 +1,98 @@
+#include "infra/SingleThread.h"
+
+#include <cstdint>
+#include <utility>
+
+#include "infra/CommonFunc.h"
+#include "infra/Log.h"
+#include "platform/CrashReporter.h"
+
+SingleThread::SingleThread(std::string name, WorkCallback callback, void* context, bool comInit)
+    : QXThread(std::move(name), comInit), m_WorkCallback(callback), m_Context(context) {}
+
+SingleThread::~SingleThread() {
+    // The loop must end before the members it uses go away.
+    Terminate();
+    Wake();
+    TerminateAndJoin();
+}
+
+void SingleThread::OnInit() {
+    LogLine(FormatText("%s  Sys start id = %d; Class Start ID = %d", NameText(), plat::CurrentThreadId(), ThreadId())
+                .c_str());
+    // COM does not exist on this platform; the flag is kept for the thread list
+    // and for callers that ask GetComInit().
+}
+
+void SingleThread::OnUnInit() {}
+
+WorkCallbackPair SingleThread::GetWorkCallback() const { return {m_WorkCallback, m_Context}; }
+
+void SingleThread::Wake() { m_Sleep.Wake(); }
+
+void SingleThread::Execute() {
+    plat::SetCurrentThreadName(NameText());
+    plat::CrashReporter::PrepareCurrentThread();
+    try {
+        SetState(tsIniting);
+        OnInit();
+        RunLoop();
+        LogLine(FormatText("%s Thread Exit", NameText()).c_str());
+        CallExitNotify();
+        SetState(tsUnIniting);
+    } catch (...) {
+        ReportException(m_RunningCode);
+    }
+    SignalStopEvent();
+    UnInitGuarded();
+}
+
+void SingleThread::RunLoop() {
+    while (!Terminated()) {
+        if (!IsRunEnabled()) {
+            AcknowledgeStopAndPark();
+        } else if (m_WorkCallback == nullptr) {
+            m_Sleep.SleepFor(1);
+        } else {
+            RunWorkCall();
+        }
+    }
+}
+
+void SingleThread::RunWorkCall() {
+    m_RunningCode = reinterpret_cast<const void*>(m_WorkCallback);
+    const int result = m_WorkCallback(m_Context, GetIndex());
+    m_RunningCode = nullptr;
+    SampleCpu();
+    if (result == 0) {
+        SetState(tsBusy);
+    } else if (result > 0) {
+        m_Sleep.SleepFor(static_cast<uint32_t>(result));
+        SetState(tsNotBusy);
+    } else if (result == -1) {
+        SetState(tsTerminate);
+        Terminate();
+    }
+}
+
+void SingleThread::ReportException(const void* address) noexcept {
+    // The loop is not resumed: the terminated flag makes Stop() return at once
+    // and lets StopAll/ExitAll pass over this thread.
+    SetState(tsExceptionError);
+    Terminate();
+    try {
+        const std::string stack = LastExceptionStackText();
+        GetLog()->LogError("%s %s %0x %s", NameText(), ExceptionCodeName(kCppTypedExceptionCode),
+                           static_cast<unsigned>(reinterpret_cast<uintptr_t>(address)), stack.c_str());
+    } catch (...) {
+        // Nothing is left to report to when logging itself fails.
+    }
+}
+
+void SingleThread::UnInitGuarded() noexcept {
+    try {
+        OnUnInit();
+    } catch (...) {
+        ReportException(nullptr);
+    }
+}

@@ -1,0 +1,43 @@
+// SingleThread: a QXThread that drives one WorkCallback in a loop until the
+// callback returns -1 or the thread is told to end. Created suspended by
+// ThreadManager::AddThread and owned by its UserThread record; it never frees
+// itself. Its sleeps between work calls can be cut short from any thread with
+// Wake(), so a producer can hand it work without waiting out the sleep.
+#pragma once
+
+#include <string>
+
+#include "infra/IWakeable.h"
+#include "infra/QXThread.h"
+#include "platform/WakeableSleep.h"
+
+class SingleThread : public QXThread, public IWakeable {
+public:
+    SingleThread(std::string name, WorkCallback callback, void* context, bool comInit);
+    ~SingleThread() override;
+
+    void OnInit() override;
+    void OnUnInit() override;
+    WorkCallbackPair GetWorkCallback() const override;
+
+    // Ends the current sleep of the worker early; a wake while it is not
+    // sleeping makes its next sleep return at once. Any thread, never blocks.
+    void Wake() override;
+
+protected:
+    // The run loop; exceptions that escape a callback end the thread with an
+    // Error-level log line and state "Exception Error".
+    void Execute() override;
+
+private:
+    void RunLoop();
+    void RunWorkCall();
+    void ReportException(const void* address) noexcept;
+    void UnInitGuarded() noexcept;
+
+    const WorkCallback m_WorkCallback;
+    void* const m_Context;
+    plat::WakeableSleep m_Sleep;
+    // Callback running when an exception escaped, for the report's address.
+    const void* m_RunningCode = nullptr;
+};
