@@ -209,6 +209,8 @@ public:
     /*  5 */ virtual bool GetMsg(tagNetMsg* msg) = 0;
     // Sets (or, with null, clears) the callback for a message queued into an
     // empty queue. A call already running may still finish after this returns.
+    // The callback must not call StopListen or Release: both wait for the
+    // I/O thread that is running it.
     /*  6 */ virtual void SetMsgNotify(NetMsgNotify callback, void* context) = 0;
     /*  7 */ virtual int GetMsgCount() = 0;  // records waiting in the queue
     /*  8 */ virtual int GetParam(int id) = 0;  // current value of a parameter, 0 for an unknown id

@@ -20,7 +20,7 @@
 
 #include "modules/QXNetService/INetService.h"
 #include "platform/ModuleLoader.h"
-#include "tests/modules/QXNetService/LoopbackPeer.h"
+#include "tests/support/LoopbackPeer.h"
 
 namespace {
 
@@ -175,6 +175,13 @@ TEST_F(NetServiceTest, FirstConnectOfASlotQueuesCreateThenConnect) {
     EXPECT_EQ(m_Service->GetOnlineCount(), 1);
     EXPECT_EQ(Value(NETVALUE_MAX_CLIENT), 4u);
     EXPECT_EQ(Value(NETVALUE_FREE_CLIENT_POOL), 3u);
+
+    std::this_thread::sleep_for(30ms);
+    EXPECT_GE(client->GetRecvIdleTime(), 25u);
+    EXPECT_GE(client->GetConnectedTime(), 25u);
+    ASSERT_TRUE(peer.Send("!"));
+    ExpectNext(0, NET_MSG_ON_RECV);
+    EXPECT_LT(client->GetRecvIdleTime(), client->GetConnectedTime());
 
     int marker = 0;
     client->BindUserObj(&marker);
@@ -396,6 +403,13 @@ TEST_F(NetServiceTest, RefuseConnectBySendQueueWhileTooManyMessagesAreUnsent) {
     const std::string chunk(64 * 1024, 's');
     for (int i = 0; i < 300; ++i) ASSERT_EQ(m_Service->SendTo(0, chunk.data(), static_cast<int>(chunk.size())), 1);
     ASSERT_GT(Value(NETVALUE_SEND_QUEUE), 10u);
+    // The write chain is stuck on the full socket with the rest queued behind it.
+    QXNetClient* client = m_Service->GetClient(0);
+    ASSERT_TRUE(WaitUntil([&] { return client->IsSendPending() == 1; }));
+    EXPECT_GT(client->GetCommitSendBuffLen(), 0u);
+    EXPECT_GT(client->GetRemainSendBuffLen(), 0u);
+    EXPECT_EQ(Value(NETVALUE_WAIT_PROCESS_SENDCOUNT), 1u);
+    EXPECT_EQ(Value(NETVALUE_NETMSG_WSASEND_PENDING), 1u);
 
     LoopbackPeer refused(m_Port);
     EXPECT_TRUE(refused.WaitClosedByOtherSide());

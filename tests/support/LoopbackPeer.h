@@ -1,4 +1,4 @@
-// A small blocking TCP peer on 127.0.0.1 for the network service tests:
+// A small blocking TCP peer on 127.0.0.1 for the socket tests:
 // connect, send, read with a time-out, close gracefully or with a reset.
 // One thread uses it at a time, except Send from a helper thread while the
 // test thread only watches the service.
@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace nettest {
@@ -35,6 +36,9 @@ public:
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         m_Connected = ::connect(m_Fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
     }
+    // Adopts a connected descriptor (one a LoopbackListener accepted).
+    struct Adopt {};
+    LoopbackPeer(Adopt, int fd) : m_Fd(fd), m_Connected(fd >= 0) {}
     ~LoopbackPeer() { Close(); }
     LoopbackPeer(const LoopbackPeer&) = delete;
     LoopbackPeer& operator=(const LoopbackPeer&) = delete;
@@ -109,6 +113,55 @@ private:
 
     int m_Fd = -1;
     bool m_Connected = false;
+};
+
+// A listening socket on 127.0.0.1 that can be closed and opened again on the
+// same port (a peer server that restarts). Port 0 picks a free port.
+class LoopbackListener {
+public:
+    explicit LoopbackListener(uint16_t port = 0) { Open(port); }
+    ~LoopbackListener() { Close(); }
+    LoopbackListener(const LoopbackListener&) = delete;
+    LoopbackListener& operator=(const LoopbackListener&) = delete;
+
+    bool Open(uint16_t port) {
+        Close();
+        m_Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int on = 1;
+        ::setsockopt(m_Fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::bind(m_Fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || ::listen(m_Fd, 16) != 0) {
+            Close();
+            return false;
+        }
+        socklen_t length = sizeof(address);
+        ::getsockname(m_Fd, reinterpret_cast<sockaddr*>(&address), &length);
+        m_Port = ntohs(address.sin_port);
+        return true;
+    }
+    void Close() {
+        if (m_Fd >= 0) ::close(m_Fd);
+        m_Fd = -1;
+    }
+    uint16_t Port() const { return m_Port; }
+
+    // The next connection, or null when none came within the time.
+    std::unique_ptr<LoopbackPeer> Accept(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+        pollfd entry{m_Fd, POLLIN, 0};
+        if (::poll(&entry, 1, static_cast<int>(timeout.count())) <= 0) return nullptr;
+        const int fd = ::accept4(m_Fd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) return nullptr;
+        const int on = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+        return std::make_unique<LoopbackPeer>(LoopbackPeer::Adopt{}, fd);
+    }
+
+private:
+    int m_Fd = -1;
+    uint16_t m_Port = 0;
 };
 
 // True when a connect to 127.0.0.1:port is refused (nothing listens there).
