@@ -5,14 +5,17 @@
 #include <atomic>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
 
 #include "platform/ErrorBox.h"
 #include "platform/ModuleLoader.h"
 
 namespace {
 
-// Resolved once on the first GetLog(), on the window thread before any
-// worker exists; afterwards only read.
+// Resolved once on the first GetLog(). The server's first call comes from
+// the window thread before any worker exists, but a once-flag costs one load
+// per call and keeps a first call from two threads (tools, tests) safe.
+std::once_flag g_moduleLoaded;
 GetLogFunc g_moduleGetLog = nullptr;
 LogFreeFunc g_moduleLogFree = nullptr;
 std::atomic<LogService*> g_testLog{nullptr};
@@ -43,13 +46,13 @@ bool HasConsole() {
 
 LogService* GetLog() {
     if (LogService* testLog = g_testLog.load(std::memory_order_acquire)) return testLog;
-    if (g_moduleGetLog == nullptr) LoadLognest();
+    std::call_once(g_moduleLoaded, LoadLognest);
     return g_moduleGetLog();
 }
 
 void Log_Free() {
     if (g_testLog.load(std::memory_order_acquire) != nullptr) return;
-    if (g_moduleLogFree == nullptr) LoadLognest();
+    std::call_once(g_moduleLoaded, LoadLognest);
     g_moduleLogFree();
 }
 

@@ -3,8 +3,8 @@
 // GetLog() loads the module on its first call and returns the module's log
 // object; callers fetch it anew for every entry and keep nothing. A missing
 // module or export ends the process with the "Error report" box. The first
-// call happens on the window thread during start-up, before any worker runs,
-// so the lazy loading takes no lock.
+// call happens on the window thread during start-up, before any worker runs;
+// the lazy loading runs once even so, whichever thread comes first.
 #pragma once
 
 #include "modules/Lognest/LogService.h"
