@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,8 +26,10 @@ using lognesttest::LineText;
 using lognesttest::ReadLines;
 using lognesttest::TempDir;
 using testing::ElementsAre;
+using testing::MatchesRegex;
 
-const std::regex kStampPattern(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3})");
+// POSIX extended expressions (gtest's matchers): "YYYY-MM-DD HH:MM:SS.mmm".
+const std::string kStampPattern = "[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}";
 
 struct HookedEntry {
     int level;
@@ -149,14 +150,12 @@ TEST_F(LognestModuleTest, NamedCallsFileAtTheirLevels) {
 TEST_F(LognestModuleTest, DayFileNameAndLineFormat) {
     m_Log->LogWarn("engine %s started on port %d", "relay", 7000);
     const std::string name = m_Log->GetFileName(false);
-    EXPECT_TRUE(std::regex_match(name, std::regex(R"(Server_\d{4}-\d{2}-\d{2}\.log)"))) << name;
+    EXPECT_THAT(name, MatchesRegex("Server_[0-9]{4}-[0-9]{2}-[0-9]{2}\\.log"));
     EXPECT_EQ(m_Log->GetFileName(true), "Server_Warn_" + name.substr(7));
     const auto lines = DayLines();
     ASSERT_EQ(lines.size(), 1u);
     const std::string tid = std::to_string(plat::CurrentThreadId());
-    EXPECT_TRUE(std::regex_match(
-        lines[0], std::regex(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} \[ Warn\] \[)" + tid + R"(\] engine relay started on port 7000)")))
-        << lines[0];
+    EXPECT_THAT(lines[0], MatchesRegex(kStampPattern + " \\[ Warn\\] \\[" + tid + "\\] engine relay started on port 7000"));
     // The file is the day of the entry's own stamp.
     EXPECT_EQ(lines[0].substr(0, 10), name.substr(7, 10));
     EXPECT_THAT(FileNames(DefaultDir()), ElementsAre(name, m_Log->GetFileName(true)));
@@ -171,7 +170,7 @@ TEST_F(LognestModuleTest, EveryLevelIsWrittenWithItsDisplayName) {
     for (int level = 0; level < kLogLevelCount; ++level) {
         const std::string tail = std::string(" [") + names[level] + "] [" + tid + "] L" + std::to_string(level);
         EXPECT_EQ(lines[level].substr(23), tail);
-        EXPECT_TRUE(std::regex_match(lines[level].substr(0, 23), kStampPattern)) << lines[level];
+        EXPECT_THAT(lines[level].substr(0, 23), MatchesRegex(kStampPattern));
     }
 }
 
@@ -406,7 +405,7 @@ TEST_F(LognestModuleTest, LastErrorAndFatalTimesAreTheirStamps) {
     m_Log->LogFatal("fatal");
     const auto lines = DayLines();
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_TRUE(std::regex_match(m_Log->GetLastErrorTime(), kStampPattern));
+    EXPECT_THAT(m_Log->GetLastErrorTime(), MatchesRegex(kStampPattern));
     EXPECT_EQ(m_Log->GetLastErrorTime(), lines[0].substr(0, 23));
     EXPECT_EQ(m_Log->GetLastFatalTime(), lines[1].substr(0, 23));
 }
@@ -414,7 +413,7 @@ TEST_F(LognestModuleTest, LastErrorAndFatalTimesAreTheirStamps) {
 TEST_F(LognestModuleTest, LastErrorTimeIsKeptWhenTheMaskHidesErrors) {
     m_Log->SetOutputMask(0);
     m_Log->LogError("hidden");
-    EXPECT_TRUE(std::regex_match(m_Log->GetLastErrorTime(), kStampPattern));
+    EXPECT_THAT(m_Log->GetLastErrorTime(), MatchesRegex(kStampPattern));
     EXPECT_EQ(m_Log->GetLastFatalTime(), "");
 }
 
