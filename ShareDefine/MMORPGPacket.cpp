@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "ShareDefine/HexDump.h"
+#include "infra/HexDump.h"
 #include "infra/Log.h"
 
 namespace MMORPG {

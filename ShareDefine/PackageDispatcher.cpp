@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "ShareDefine/HexDump.h"
+#include "infra/HexDump.h"
 #include "ShareDefine/WireBytes.h"
 #include "infra/Log.h"
 

@@ -2,20 +2,9 @@
 
 #include <ctime>
 
-namespace {
+#include "infra/HexDump.h"
 
-std::string HexText(const char* bytes, int len) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    text.resize(static_cast<size_t>(len) * 3);
-    for (int i = 0; i < len; ++i) {
-        const auto byte = static_cast<unsigned char>(bytes[i]);
-        text[i * 3] = kDigits[byte >> 4];
-        text[i * 3 + 1] = kDigits[byte & 0x0F];
-        text[i * 3 + 2] = ' ';
-    }
-    return text;
-}
+namespace {
 
 std::string LocalTimeText() {
     const std::time_t now = std::time(nullptr);
@@ -38,7 +27,7 @@ void OneWayPackRec::AddRecord(const char* bytes, int len, int32_t sessionId, int
     if (bytes == nullptr || len < 0) len = 0;
     auto record = std::make_unique<tagOnePackData>();
     record->rawBytes.assign(bytes ? bytes : "", static_cast<size_t>(len));
-    record->hexText = HexText(bytes, len);
+    record->hexText = HexDump(bytes, len);
     record->time = LocalTimeText();
     record->sessionId = sessionId;
     record->packOrder = packOrder;

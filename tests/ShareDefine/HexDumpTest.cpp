@@ -1,4 +1,4 @@
-#include "ShareDefine/HexDump.h"
+#include "infra/HexDump.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "FramingTestSupport.h"
-#include "ShareDefine/HexDump.h"
+#include "infra/HexDump.h"
 #include "tests/support/CapturingLog.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "ShareDefine/HexDump.h"
+#include "infra/HexDump.h"
 
 std::string HexDump(const char* data, int len) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
