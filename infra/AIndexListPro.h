@@ -34,6 +34,15 @@ public:
         return (at != m_Pairs.end() && at->first == key) ? at->second : nullptr;
     }
 
+    // Removes the key's pair (deleting the value when owning); false when absent.
+    bool Remove(const K& key) {
+        auto at = LowerBound(key);
+        if (at == m_Pairs.end() || at->first != key) return false;
+        if (m_OwnsValues) delete at->second;
+        m_Pairs.erase(at);
+        return true;
+    }
+
     int Count() const { return static_cast<int>(m_Pairs.size()); }
     const K& KeyAt(int index) const { return m_Pairs.at(index).first; }
     V* ValueAt(int index) const { return m_Pairs.at(index).second; }

@@ -26,6 +26,8 @@ public:
     int SendBuf_o(const char* data, int len);
 
     int BufferedBytes() const { return m_Buffer.Used(); }
+    // Forgets the buffered bytes (a link that gave up on them).
+    void DropBuffered() { m_Buffer.Clear(); }
 
 protected:
     // Writes all bytes; the byte count, or a result of 0 or below on failure.

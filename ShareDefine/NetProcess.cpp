@@ -1,0 +1,244 @@
+#include "ShareDefine/NetProcess.h"
+
+#include "infra/Log.h"
+#include "infra/SourceLocation.h"
+#include "platform/LastError.h"
+#include "infra/HexDump.h"
+#include "ShareDefine/MMORPGPacketPool.h"
+#include "ShareDefine/NetErrorText.h"
+#include "ShareDefine/NetLibAdapters.h"
+
+INetProcess::INetProcess(PacketQueue* targetQueue)
+    : m_Service(GetQXNetServiceInstance(0)), m_TargetQueue(targetQueue) {
+    if (m_Service != nullptr) m_Service->SetParam(kParamMaxSendBufferBytes, kMaxSendBufferBytes);
+}
+
+INetProcess::~INetProcess() {
+    if (m_Service != nullptr) {
+        if (m_Service->IsListening()) StopService();
+        m_Service->SetMsgNotify(nullptr, nullptr);
+        m_Service->Release();
+        m_Service = nullptr;
+    }
+}
+
+bool INetProcess::StartService(uint16_t port, int count) {
+    m_Running = true;
+    return m_Service != nullptr && m_Service->StartListen(port, count);
+}
+
+void INetProcess::StopService() {
+    m_Running = false;
+    if (m_Service != nullptr) m_Service->StopListen();
+}
+
+bool INetProcess::IsListening() { return m_Service != nullptr && m_Service->IsListening(); }
+
+int INetProcess::GetRecvCounterValue() { return m_RecvCounter.GetByteRate(); }
+
+int INetProcess::GetSendCounterValue() { return m_SendCounter.GetByteRate(); }
+
+std::string INetProcess::GetRecvCounterText() { return m_RecvCounter.GetRateText(); }
+
+std::string INetProcess::GetSendCounterText() {
+    const double sentKb = m_Service ? static_cast<double>(m_Service->GetValue(NETVALUE_SEND_TOTAL_BYTE)) / 1024 : 0.0;
+    const double commitKb =
+        m_Service ? static_cast<double>(m_Service->GetValue(NETVALUE_COMMIT_SEND_TOTALBYTE)) / 1024 : 0.0;
+    char text[256];
+    std::snprintf(text, sizeof(text), "%s(%0.2f kb)(Commit:%0.2f kb)", m_SendCounter.GetRateText().c_str(), sentKb,
+                  commitKb);
+    return text;
+}
+
+int INetProcess::GetServiceOnlineCount() { return m_Service ? m_Service->GetOnlineCount() : 0; }
+
+void INetProcess::PushDisp(MMORPG::MMORPGPacket* packet) { m_DispQueue.Push(packet); }
+
+IServerObj* INetProcess::GetServerObj(int index) { return m_ServerObjs.Get(index); }
+
+int INetProcess::GetOnlineCount() {
+    std::lock_guard lock(m_OnlineLock);
+    return m_OnlineClients.Count();
+}
+
+IServerObj* INetProcess::GetOnlineServerObj(int index) {
+    std::lock_guard lock(m_OnlineLock);
+    if (index < 0 || index >= m_OnlineClients.Count()) return nullptr;
+    return m_OnlineClients.ValueAt(index);
+}
+
+void INetProcess::SetWakeTarget(IWakeable* target) {
+    m_WakeTarget = target;
+    m_DispQueue.SetWakeTarget(target);
+    for (IServerObj* serverObj : m_ServerObjs) serverObj->SetWakeTarget(target);
+    if (m_Service != nullptr) m_Service->SetMsgNotify(target ? &INetProcess::OnServiceMsgThunk : nullptr, this);
+}
+
+void INetProcess::OnServiceMsgThunk(void* context) {
+    if (IWakeable* target = static_cast<INetProcess*>(context)->m_WakeTarget) target->Wake();
+}
+
+void INetProcess::SetServiceParam(int id, int value) {
+    if (m_Service != nullptr) m_Service->SetParam(id, value);
+}
+
+void INetProcess::AddServerObj(QXNetClient* client, std::unique_ptr<IServerObj> serverObj) {
+    serverObj->SetWakeTarget(m_WakeTarget);
+    if (client != nullptr) client->BindUserObj(serverObj.get());
+    m_ServerObjs.Add(serverObj.release());
+}
+
+void INetProcess::ProcessNetMsg() {
+    if (m_Service == nullptr) return;
+    tagNetMsg msg;
+    while (m_Service->GetMsg(&msg)) {
+        bool goOn = true;
+        switch (msg.msgType) {
+            case NET_MSG_ON_RECV:
+                goOn = OnMsgRecv(msg.poolIndex, msg.data, msg.dataLen);
+                break;
+            case NET_MSG_ON_CLIENTCONNECT:
+                goOn = OnMsgConnect(msg.poolIndex);
+                break;
+            case NET_MSG_ON_CLIENTDISCONNECT:
+            case NET_MSG_ON_CONNECT_ERROR:
+            case NET_MSG_ON_CLIENTCLOSE:
+                goOn = OnMsgDisconnect(msg.poolIndex);
+                break;
+            case NET_MSG_ON_CLIENTNOTIFY:
+                goOn = OnMsgNotify(msg.poolIndex);
+                break;
+            case NET_MSG_ON_CLIENTCREATE:
+                goOn = OnMsgCreate(msg.poolIndex);
+                break;
+            default:
+                break;  // other kinds are consumed and ignored
+        }
+        if (!goOn) return;
+    }
+}
+
+bool INetProcess::OnMsgRecv(int poolIndex, const char* data, int len) {
+    if (len < 0 || len > kNetMsgDataSize) len = 0;
+    m_RecvCounter.AddBytes(static_cast<uint32_t>(len));
+    QXNetClient* client = m_Service->GetClient(poolIndex);
+    if (client == nullptr) return false;
+    OnRecvData(m_Service, client, data, len);
+    return true;
+}
+
+bool INetProcess::OnMsgConnect(int poolIndex) {
+    QXNetClient* client = m_Service->GetClient(poolIndex);
+    if (client == nullptr) {
+        GetLog()->LogWarn("NET_MSG_ON_CLIENTCONNECT curQXNetClient == NULL");
+        return false;
+    }
+    auto* serverObj = static_cast<IServerObj*>(client->GetUserObj());
+    if (serverObj == nullptr) {
+        GetLog()->LogWarn("NET_MSG_ON_CLIENTCONNECT curServerObj == NULL");
+        return false;
+    }
+    if (IsOnline(serverObj)) {
+        // The slot's previous connection was never cleared: refuse the new
+        // one rather than mix the two peers' traffic.
+        m_Service->CloseClient(poolIndex);
+        GetLog()->LogDebug(
+            "如果客户端连接上来, 这个时候此信道的内容还未清空, 那么断开这个连接, 当前socketID = %d, poolIndex = %d",
+            client->GetSocket(), poolIndex);
+        return false;
+    }
+    serverObj->ResetObj();
+    if (!AddOnline(serverObj)) {
+        GetLog()->LogWarn("NET_MSG_ON_CLIENTCONNECT m_OnlineClients.AddEx Fail");
+        return false;
+    }
+    OnConnected(m_Service, client);
+    return true;
+}
+
+bool INetProcess::OnMsgDisconnect(int poolIndex) {
+    QXNetClient* client = m_Service->GetClient(poolIndex);
+    if (client == nullptr) {
+        GetLog()->LogWarn("NET_MSG_ON_CONNECT_ERROR curQXNetClient == NULL");
+        return false;
+    }
+    auto* serverObj = static_cast<IServerObj*>(client->GetUserObj());
+    if (serverObj != nullptr && IsOnline(serverObj)) {
+        serverObj->ResetObj();
+        RemoveOnline(serverObj);
+        OnDisconnected(m_Service, client);
+    }
+    return true;
+}
+
+bool INetProcess::OnMsgNotify(int poolIndex) {
+    QXNetClient* client = m_Service->GetClient(poolIndex);
+    if (client == nullptr) return false;
+    OnClientNotify(m_Service, client);
+    return true;
+}
+
+bool INetProcess::OnMsgCreate(int poolIndex) {
+    QXNetClient* client = m_Service->GetClient(poolIndex);
+    if (client == nullptr) return false;
+    CreateServerObj(m_Service, client);
+    return true;
+}
+
+void INetProcess::SendAll() {
+    while (ThreadDispToAllClient()) {
+    }
+    while (SendPass()) {
+    }
+}
+
+bool INetProcess::ThreadDispToAllClient() {
+    if (m_DispQueue.Count() == 0) return false;
+    MMORPG::MMORPGPacket* packet = m_DispQueue.Pop();
+    if (packet == nullptr) return false;
+    QXNetClient* client = m_Service ? m_Service->GetClient(packet->GetDestIndex()) : nullptr;
+    auto* serverObj = client ? static_cast<IServerObj*>(client->GetUserObj()) : nullptr;
+    if (serverObj != nullptr) {
+        serverObj->PushSendPack(packet);
+        return true;
+    }
+    GetLog()->LogWarn("ThreadDispToAllClient error packet:%s", HexDump(packet->GetSendData()).c_str());
+    FreePacket(packet);
+    return false;
+}
+
+bool INetProcess::SendPass() {
+    if (!m_Running) return false;
+    bool sentSomething = false;
+    // Only this thread changes the index, so it walks it without the lock.
+    const int count = m_OnlineClients.Count();
+    for (int i = 0; i < count; ++i) {
+        IServerObj* serverObj = m_OnlineClients.ValueAt(i);
+        if (serverObj->GetSendQueueCount() == 0) continue;
+        if (serverObj->SendQueued() != 0) {
+            const int sent = serverObj->GetSentThisPass();
+            if (sent > 0) {
+                m_SendCounter.AddBytes(static_cast<uint32_t>(sent));
+                sentSomething = true;
+            }
+            serverObj->ClearSentThisPass();
+        } else {
+            GetLog()->LogWarn("%s, send error : %s", LocationText().c_str(),
+                              NetErrorText(plat::GetLastError()).c_str());
+            serverObj->ResetObj();
+        }
+    }
+    return sentSomething;
+}
+
+bool INetProcess::IsOnline(IServerObj* serverObj) { return m_OnlineClients.Find(serverObj) != nullptr; }
+
+bool INetProcess::AddOnline(IServerObj* serverObj) {
+    std::lock_guard lock(m_OnlineLock);
+    return m_OnlineClients.Add(serverObj, serverObj);
+}
+
+void INetProcess::RemoveOnline(IServerObj* serverObj) {
+    std::lock_guard lock(m_OnlineLock);
+    m_OnlineClients.Remove(serverObj);
+}

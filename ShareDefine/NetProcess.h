@@ -1,0 +1,109 @@
+// INetProcess: one listening service over the network module. It opens and
+// closes the service, drains the service's message queue, keeps one server
+// object per connection slot and the index of the online ones, and runs the
+// send passes. It starts no thread: the core's process thread calls
+// ProcessNetMsg and SendAll, the core's dispatch thread calls PushDisp and
+// walks the online objects for broadcasts.
+//
+// The online index is changed only by the process thread; other threads read
+// it one locked access at a time (GetOnlineCount, GetOnlineServerObj), so a
+// broadcast never reads a list that is being changed. Server objects live as
+// long as the process object, so a pointer read from the index stays valid.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "infra/AIndexListPro.h"
+#include "infra/AList.h"
+#include "infra/IWakeable.h"
+#include "infra/SecCounter.h"
+#include "modules/QXNetService/INetService.h"
+#include "ShareDefine/ServerObj.h"
+
+class INetProcess {
+public:
+    // targetQueue: the owner's receive queue, handed to every server object; not owned.
+    explicit INetProcess(PacketQueue* targetQueue);
+    INetProcess(const INetProcess&) = delete;
+    INetProcess& operator=(const INetProcess&) = delete;
+
+    /*  0 */ virtual void CreateServerObj(INetService* service, QXNetClient* client) = 0;
+    /*  1 */ virtual void OnConnected(INetService* service, QXNetClient* client) = 0;
+    /*  2 */ virtual void OnRecvData(INetService* service, QXNetClient* client, const char* data, int len) = 0;
+    /*  3 */ virtual void OnDisconnected(INetService* service, QXNetClient* client) = 0;
+    /*  4 */ virtual void OnClientNotify(INetService* service, QXNetClient* client) = 0;
+    /*  5 */ virtual ~INetProcess();
+    // Hook the core calls while it registers its threads.
+    /*  6 */ virtual void PrepareThreads() {}
+    /*  7 */ virtual bool StartService(uint16_t port, int count);
+    /*  8 */ virtual void StopService();
+    /*  9 */ virtual bool IsListening();
+    /* 10 */ virtual int GetRecvCounterValue();
+    /* 11 */ virtual int GetSendCounterValue();
+    /* 12 */ virtual std::string GetRecvCounterText();
+    // "%s(%0.2f kb)(Commit:%0.2f kb)": the send rate text, bytes sent and
+    // bytes committed by the service, in KiB.
+    /* 13 */ virtual std::string GetSendCounterText();
+    /* 14 */ virtual void ProcessNetMsg();
+    /* 15 */ virtual void SendAll();
+    // The service's count of live connections.
+    /* 16 */ virtual int GetServiceOnlineCount();
+    // Takes ownership of the packet; the process thread sends it to slot m_DestIndex.
+    /* 17 */ virtual void PushDisp(MMORPG::MMORPGPacket* packet);
+    /* 18 */ virtual IServerObj* GetServerObj(int index);
+    /* 19 */ virtual int GetOnlineCount();
+    /* 20 */ virtual IServerObj* GetOnlineServerObj(int index);
+
+    // The process thread: woken when the service queues a message into an
+    // empty queue, when a packet is pushed for dispatch, and when a packet
+    // is queued for one of the server objects.
+    void SetWakeTarget(IWakeable* target);
+
+    INetService* GetService() const { return m_Service; }
+    PacketQueue* GetTargetQueue() const { return m_TargetQueue; }
+    const std::string& GetName() const { return m_Name; }
+    int GetRecorder() const { return m_Recorder; }
+    int GetDispQueueCount() { return m_DispQueue.Count(); }
+    // Parameter of the network service (id 1, 5, 6, 7, 8).
+    void SetServiceParam(int id, int value);
+
+protected:
+    // For CreateServerObj: binds the object to the client and keeps it.
+    void AddServerObj(QXNetClient* client, std::unique_ptr<IServerObj> serverObj);
+
+    std::string m_Name = "INetProcessUnNamed";
+    int m_Recorder = 7;
+
+private:
+    static constexpr int kParamMaxSendBufferBytes = 1;
+    static constexpr int kMaxSendBufferBytes = 0x20000000;
+
+    static void OnServiceMsgThunk(void* context);
+
+    // Each returns false when the pass has to end.
+    bool OnMsgRecv(int poolIndex, const char* data, int len);
+    bool OnMsgConnect(int poolIndex);
+    bool OnMsgDisconnect(int poolIndex);
+    bool OnMsgNotify(int poolIndex);
+    bool OnMsgCreate(int poolIndex);
+
+    bool ThreadDispToAllClient();
+    bool SendPass();
+    bool IsOnline(IServerObj* serverObj);
+    bool AddOnline(IServerObj* serverObj);
+    void RemoveOnline(IServerObj* serverObj);
+
+    AList<IServerObj> m_ServerObjs{true, 10};
+    AIndexListPro<IServerObj*, IServerObj> m_OnlineClients{false};
+    std::mutex m_OnlineLock;  // guards m_OnlineClients against readers on other threads
+    SecCounter m_RecvCounter{1000};
+    SecCounter m_SendCounter{1000};
+    INetService* m_Service;  // released by the destructor
+    PacketQueue* m_TargetQueue;
+    PacketQueue m_DispQueue;
+    bool m_Running = false;
+    IWakeable* m_WakeTarget = nullptr;
+};

@@ -1,0 +1,87 @@
+// IServerObj: one accepted connection slot of a listening service. It frames
+// the bytes received on the slot into packets and hands each to its subclass
+// (OnRecvPack), and it owns the slot's send queue and send stream.
+//
+// Threads: the process thread feeds bytes (OnRecvBytes), runs the send
+// passes (SendQueued) and resets the object; the dispatch thread only pushes
+// into the send queue (PushSendPack), which is locked. The window reads the
+// counters and the per-slot values, which are advisory.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "infra/SecCounter.h"
+#include "lib/TestLib/ICOPNetStream.h"
+#include "ShareDefine/CThreadQueue.h"
+#include "ShareDefine/MMORPGPacket.h"
+#include "ShareDefine/PackageDispatcher.h"
+
+class INetService;
+class QXNetClient;
+
+using PacketQueue = CThreadQueue<MMORPG::MMORPGPacket>;
+
+class IServerObj {
+public:
+    // service: not owned, outlives the object. targetQueue: the core's
+    // receive queue, not owned.
+    IServerObj(INetService* service, int poolIndex, PacketQueue* targetQueue);
+    IServerObj(const IServerObj&) = delete;
+    IServerObj& operator=(const IServerObj&) = delete;
+
+    /*  0 */ virtual void OnRecvPack(MMORPG::tagPackHead* head, const char* data, int len) = 0;
+    /*  1 */ virtual ~IServerObj();
+    /*  2 */ virtual void OnRecvBytes(const char* data, int len);
+    // Takes ownership of the packet; returns 1.
+    /*  3 */ virtual int PushSendPack(MMORPG::MMORPGPacket* packet);
+    /*  4 */ virtual int GetSendQueueCount();
+    // Writes every queued packet and flushes; 1 on success, 0 on a send failure.
+    /*  5 */ virtual int SendQueued();
+    // Called with each packet and its frame right before it is written.
+    /*  6 */ virtual void OnBeforeSend(MMORPG::MMORPGPacket* packet, const char* bytes, int len) {}
+    /*  7 */ virtual std::string GetRecvCounterText();
+    /*  8 */ virtual std::string GetSendCounterText();
+    /*  9 */ virtual int GetRecvCounterValue();
+    /* 10 */ virtual int GetSendCounterValue();
+    // Drops everything of the previous connection: queued packets go back to
+    // the pool, the pending partial frame and both counters are cleared.
+    /* 11 */ virtual void ResetObj();
+
+    int GetPoolIndex() const { return m_PoolIndex; }
+    int GetRecorder() const { return m_Recorder; }
+    int GetSentThisPass() const { return m_SentThisPass; }
+    void ClearSentThisPass() { m_SentThisPass = 0; }
+    PacketQueue* GetTargetQueue() const { return m_TargetQueue; }
+    // The thread that drains the send queue; woken when a push finds it empty.
+    void SetWakeTarget(IWakeable* target) { m_SendQueue.SetWakeTarget(target); }
+
+    // Per-slot values for the window, read through the slot's client.
+    std::string GetPeerIP();
+    int GetSocket();
+    bool IsUsable();
+    int IsSendPending();
+    int IsWaitClose();
+    unsigned GetRecvIdleTime();
+    unsigned GetRemainSendBuffLen();
+    unsigned GetCommitSendBuffLen();
+
+protected:
+    int m_Recorder = 7;
+
+private:
+    static void OnGetDispatchPackThunk(void* context, const char* body, int len);
+    void OnGetDispatchPack(const char* body, int len);
+    QXNetClient* Client();
+    int SendOne(MMORPG::MMORPGPacket& packet);
+
+    CICOPNetStream m_Stream;
+    PacketQueue* m_TargetQueue;
+    PacketQueue m_SendQueue;
+    SecCounter m_RecvCounter{1000};
+    SecCounter m_SendCounter{1000};
+    TnPackageDispatcher m_Dispatcher;
+    int m_SentThisPass = 0;
+    INetService* m_Service;
+    const int m_PoolIndex;
+};

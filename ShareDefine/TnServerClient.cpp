@@ -1,0 +1,215 @@
+#include "ShareDefine/TnServerClient.h"
+
+#include "diag/PackRecorderManager.h"
+#include "infra/Log.h"
+#include "infra/SourceLocation.h"
+#include "infra/ThreadManager.h"
+#include "platform/LastError.h"
+#include "platform/Tick.h"
+#include "infra/HexDump.h"
+#include "ShareDefine/NetLibAdapters.h"
+
+TnServerClient::TnServerClient() : m_Socket(GetNqBlockSocket()) {
+    if (m_Socket != nullptr) m_Socket->SockSetup(0);
+    m_Dispatcher.SetOnPack(PackClosure{&TnServerClient::OnPackThunk, this});
+}
+
+TnServerClient::~TnServerClient() {
+    if (m_Socket != nullptr) FreeNqBlockSocket(m_Socket);
+}
+
+bool TnServerClient::PushSend(MMORPG::MMORPGPacket* packet) {
+    if (packet == nullptr) return false;
+    const int srcType = packet->GetSrcServerType();
+    if (srcType < 1 || srcType > 13) {
+        GetLog()->LogError("TnServerClient::PushSend  SrcServerType(%d) <= MMORPG::stMin || SrcServerType >= MMORPG::stMax",
+                           srcType);
+        return false;
+    }
+    const int packType = packet->GetPackType();
+    if (packType < 1 || packType > 14) {
+        GetLog()->LogError("TnServerClient::PushSend  Type(%d) < atNormal || Type >= atMax", packType);
+        return false;
+    }
+    if (!packet->IsInUse()) return false;
+    m_SendQueue.Push(packet);
+    return true;
+}
+
+bool TnServerClient::Connect(const char* host, int port) {
+    std::lock_guard lock(m_ConnectLock);
+    m_Host = host ? host : "";
+    m_Port = port;
+    return ConnectLocked();
+}
+
+void TnServerClient::Disconnect() {
+    m_StopFlag.store(true, std::memory_order_release);
+    m_SendQueue.Clear();
+    std::lock_guard lock(m_ConnectLock);
+    if (m_Socket != nullptr) m_Socket->SockClose();
+}
+
+bool TnServerClient::Reconnect() {
+    std::lock_guard lock(m_ConnectLock);
+    if (!m_LinkLost.exchange(true)) {
+        m_FailedAttempts = 0;
+        OnDisconnected();
+    }
+    if (m_Socket != nullptr) m_Socket->SockClose();
+    m_LastAttemptTick = plat::GetTickMs();
+    if (ConnectLocked()) return true;
+    if (m_FailedAttempts++ % kRetryLogEvery == 0) {
+        GetLog()->LogWarn("%s Reconnect %s:%d failed, attempt %d; retrying every %u ms", m_Name.c_str(),
+                          m_Host.c_str(), m_Port, m_FailedAttempts, kRetryIntervalMs);
+    }
+    return false;
+}
+
+bool TnServerClient::ConnectLocked() {
+    if (m_Socket == nullptr || m_Host.empty()) return false;
+    if (!m_Socket->SockConnect(m_Host.c_str(), static_cast<uint16_t>(m_Port))) return false;
+    m_Generation.fetch_add(1, std::memory_order_acq_rel);
+    m_LinkLost.store(false, std::memory_order_release);
+    return true;
+}
+
+bool TnServerClient::SockIsConnected() { return m_Socket != nullptr && m_Socket->SockIsConnected(); }
+
+void TnServerClient::CreateThreads() {
+    ThreadManager& manager = ThreadManager::Instance();
+    manager.AddThread(m_Name + "_RecvThread", &TnServerClient::RecvThreadThunk, this, false);
+    SingleThread* sender = manager.AddThread(m_Name + "_SendThread", &TnServerClient::SendThreadThunk, this, false);
+    m_SendQueue.SetWakeTarget(sender);
+}
+
+int TnServerClient::RecvThreadThunk(void* context, int) { return static_cast<TnServerClient*>(context)->ThreadRecvPack(); }
+
+int TnServerClient::SendThreadThunk(void* context, int) { return static_cast<TnServerClient*>(context)->ThreadSendPack(); }
+
+int TnServerClient::ThreadRecvPack() {
+    if (!SockIsConnected()) {
+        RetryIfDue();
+        return 1;
+    }
+    const int received = m_Socket->SockRecv(m_RecvBuffer, kRecvBufferSize);
+    if (received > 0) {
+        m_Dispatcher.Feed(m_RecvBuffer, received);
+        return 0;
+    }
+    if (received < 0) {
+        GetLog()->LogWarn("TnServerClient::ThreadRecvPack recv failed!WSAGetLastError()=%d", m_Socket->SockGetLastError());
+    } else {
+        GetLog()->LogWarn("TnServerClient::ThreadRecvPack Connection has been gracefully closed!");
+    }
+    // Whatever was half received belongs to the old connection.
+    m_Dispatcher.ClearBuffer();
+    if (!GetStopFlag()) Reconnect();
+    return 1;
+}
+
+void TnServerClient::RetryIfDue() {
+    if (GetStopFlag() || !m_LinkLost.load(std::memory_order_acquire)) return;
+    uint32_t lastAttempt;
+    {
+        std::lock_guard lock(m_ConnectLock);
+        lastAttempt = m_LastAttemptTick;
+    }
+    if (plat::GetTickMs() - lastAttempt < kRetryIntervalMs) return;
+    Reconnect();
+}
+
+int TnServerClient::ThreadSendPack() {
+    const bool hasWork = !m_HeldBytes.empty() || m_SendStream.BufferedBytes() > 0 || m_SendQueue.Count() > 0;
+    if (!hasWork || !SockIsConnected()) return 1;
+
+    uint32_t generation;
+    {
+        // The receive thread holds the lock while it connects; rather than
+        // wait out a connect, come back on the next turn.
+        std::unique_lock lock(m_ConnectLock, std::try_to_lock);
+        if (!lock.owns_lock() || m_LinkLost.load(std::memory_order_acquire)) return 1;
+        generation = m_Generation.load(std::memory_order_acquire);
+        m_SendStream.SetSocket(m_Socket->SockGetHandle());
+    }
+    if (!WriteHeldBytes(generation)) return 1;
+
+    MMORPG::MMORPGPacket_Stack scratch;
+    while (m_SendQueue.Count() > 0) {
+        if (m_SendQueue.PacketPop(&scratch) == 0) continue;
+        if (!SendOne(scratch, generation)) return 1;
+    }
+    const int flushed = m_SendStream.SendBuf_o(nullptr, 0);
+    if (flushed <= 0 && plat::GetLastError() != NOTHING_TO_SEND) {
+        GetLog()->LogWarn("%s send Error", LocationText().c_str());
+        if (GetStopFlag()) {
+            m_SendStream.DropBuffered();
+        } else {
+            OnWriteFailed(generation);
+        }
+        return 1;
+    }
+    return 0;
+}
+
+bool TnServerClient::WriteHeldBytes(uint32_t generation) {
+    // Bytes the stream kept from a failed write are older than the held frame.
+    if (m_SendStream.BufferedBytes() > 0) {
+        const int flushed = m_SendStream.SendBuf_o(nullptr, 0);
+        if (flushed <= 0) {
+            OnWriteFailed(generation);
+            return false;
+        }
+    }
+    if (m_HeldBytes.empty()) return true;
+    const int written = m_SendStream.SendBuf_o(m_HeldBytes.data(), static_cast<int>(m_HeldBytes.size()));
+    if (written <= 0) {
+        OnWriteFailed(generation);
+        return false;
+    }
+    m_HeldBytes.clear();
+    return true;
+}
+
+bool TnServerClient::SendOne(MMORPG::MMORPGPacket& packet, uint32_t generation) {
+    std::string bytes = packet.GetSendData();
+    const int len = static_cast<int>(bytes.size());
+    if (PackRecorder* recorder = PackRecorderManager::Instance().FindRecorder(m_Recorder)) {
+        recorder->Send().AddRecord(bytes.data(), len);
+    }
+    m_SendCounter.AddBytes(static_cast<uint32_t>(len));
+    const int written = m_SendStream.SendBuf_o(bytes.data(), len);
+    if (written > 0 || plat::GetLastError() == NOTHING_TO_SEND) return true;
+    GetLog()->LogWarn("%s send Error", LocationText().c_str());
+    if (GetStopFlag()) {
+        // Disconnect() was asked for: this packet is given up.
+        m_SendStream.DropBuffered();
+        return true;
+    }
+    m_HeldBytes = std::move(bytes);
+    OnWriteFailed(generation);
+    return false;
+}
+
+void TnServerClient::OnWriteFailed(uint32_t generation) {
+    std::lock_guard lock(m_ConnectLock);
+    if (m_Generation.load(std::memory_order_acquire) == generation && m_Socket != nullptr) m_Socket->SockClose();
+}
+
+void TnServerClient::OnPackThunk(void* context, const char* body, int len) {
+    static_cast<TnServerClient*>(context)->OnGetDispatchPack(body, len);
+}
+
+void TnServerClient::OnGetDispatchPack(const char* body, int len) {
+    if (len < MMORPG::kPackHeadSize) {
+        GetLog()->LogWarn("TnServerClient::OnGetDispatchPack, PackError : %s", HexDump(body, len).c_str());
+        return;
+    }
+    MMORPG::tagPackHead head;
+    MMORPG::MMORPGPacket::ReadPackHead(&head, body, 0);
+    m_RecvCounter.AddBytes(static_cast<uint32_t>(len));
+    OnRecvPack(&head, body + MMORPG::kPackHeadSize, len - MMORPG::kPackHeadSize);
+    if (PackRecorder* recorder = PackRecorderManager::Instance().FindRecorder(m_Recorder)) {
+        recorder->Recv().AddRecord(body, len);
+    }
+}

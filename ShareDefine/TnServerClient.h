@@ -1,0 +1,111 @@
+// TnServerClient: the outbound link to one server (the DataServer). A
+// blocking socket from the nqBlockClient module, a receive thread that frames
+// the bytes into packets for the subclass (OnRecvPack), and a send queue that
+// a send thread frames and writes.
+//
+// Losing the link: only the receive thread reconnects. A write failure on
+// the send thread closes the socket it wrote to, which ends the receive
+// thread's blocked read; the receive thread then reconnects to the stored
+// address and, while that fails and no Disconnect() was asked for, tries
+// again about once a second. OnDisconnected() runs once per loss, not once per
+// attempt. The send thread keeps the bytes it could not write and sends them,
+// before anything queued later, once the link is back, so no packet is lost
+// or reordered by a reconnect.
+//
+// Threads: PushSend on the core's dispatch thread; Connect and Disconnect on
+// the window thread; OnRecvPack and OnDisconnected on the receive thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "infra/SecCounter.h"
+#include "lib/TestLib/NetStream.h"
+#include "ShareDefine/CThreadQueue.h"
+#include "ShareDefine/MMORPGPacket.h"
+#include "ShareDefine/PackageDispatcher.h"
+
+class INqBlockSocket;
+class SingleThread;
+
+class TnServerClient {
+public:
+    static constexpr int kRecvBufferSize = 8192;
+    static constexpr uint32_t kRetryIntervalMs = 1000;
+    // A failed retry is logged on the first attempt of a loss and then once
+    // every this many attempts, so a long outage does not flood the log.
+    static constexpr int kRetryLogEvery = 60;
+
+    TnServerClient();
+    TnServerClient(const TnServerClient&) = delete;
+    TnServerClient& operator=(const TnServerClient&) = delete;
+
+    /* 0 */ virtual void OnRecvPack(MMORPG::tagPackHead* head, const char* data, int len) = 0;
+    /* 1 */ virtual void OnDisconnected() {}
+    /* 2 */ virtual ~TnServerClient();
+    // Queues a pooled packet for the send thread and takes ownership of it.
+    // False (with an Error line for bad header types) when the packet is
+    // refused; the caller then still owns it.
+    /* 3 */ virtual bool PushSend(MMORPG::MMORPGPacket* packet);
+    /* 4 */ virtual bool Connect(const char* host, int port);
+    // Ends automatic reconnects for good, drops the queued packets, closes the socket.
+    /* 5 */ virtual void Disconnect();
+    /* 6 */ virtual bool Reconnect();
+
+    // Registers the receive and send threads with the thread manager.
+    void CreateThreads();
+
+    // Work callbacks of the two threads (public for tests that drive them directly).
+    int ThreadRecvPack();
+    int ThreadSendPack();
+
+    bool SockIsConnected();
+    const std::string& GetName() const { return m_Name; }
+    int GetRecorder() const { return m_Recorder; }
+    int GetSendQueueCount() { return m_SendQueue.Count(); }
+    bool GetStopFlag() const { return m_StopFlag.load(std::memory_order_acquire); }
+    SecCounter& GetRecvCounter() { return m_RecvCounter; }
+    SecCounter& GetSendCounter() { return m_SendCounter; }
+    INqBlockSocket* GetSocket() const { return m_Socket; }
+
+protected:
+    std::string m_Name = "TnServerClient";
+    int m_Recorder = 7;
+
+private:
+    static int RecvThreadThunk(void* context, int threadIndex);
+    static int SendThreadThunk(void* context, int threadIndex);
+    static void OnPackThunk(void* context, const char* body, int len);
+    void OnGetDispatchPack(const char* body, int len);
+
+    void RetryIfDue();
+    // Writes bytes still held from a failed write; false while they wait.
+    bool WriteHeldBytes(uint32_t generation);
+    bool SendOne(MMORPG::MMORPGPacket& packet, uint32_t generation);
+    // A write on the connection of `generation` failed: close that connection
+    // (not a newer one) so the receive thread notices and reconnects.
+    void OnWriteFailed(uint32_t generation);
+    bool ConnectLocked();
+
+    INqBlockSocket* m_Socket;  // from GetNqBlockSocket, freed by the destructor
+    SecCounter m_RecvCounter{1000};
+    SecCounter m_SendCounter{1000};
+    std::atomic<bool> m_StopFlag{false};
+    CThreadQueue<MMORPG::MMORPGPacket> m_SendQueue;
+    TnPackageDispatcher m_Dispatcher;
+
+    std::mutex m_ConnectLock;  // guards the address, the socket's connect/close and the fields below
+    std::string m_Host;
+    int m_Port = 0;
+    std::atomic<uint32_t> m_Generation{0};  // bumped by every successful connect
+    std::atomic<bool> m_LinkLost{false};    // a loss was announced and the link is not back yet
+    uint32_t m_LastAttemptTick = 0;
+    int m_FailedAttempts = 0;
+
+    // Send thread only.
+    CNetStream m_SendStream;
+    std::string m_HeldBytes;  // frame whose write failed, sent first once the link is back
+    char m_RecvBuffer[kRecvBufferSize];
+};

@@ -1,0 +1,251 @@
+// The outbound link over the real blocking-client module, against a peer
+// server on 127.0.0.1 that the tests stop and start again.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "ShareDefine/MMORPGPacketPool.h"
+#include "ShareDefine/TnServerClient.h"
+#include "tests/support/CapturingLog.h"
+#include "tests/support/LoopbackPeer.h"
+#include "tests/support/PacketFrames.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using testsupport::FrameHeader;
+using testsupport::PacketFrame;
+
+struct Received {
+    uint32_t context;
+    int16_t destIndex;
+    std::string payload;
+};
+
+class TestClient final : public TnServerClient {
+public:
+    TestClient() { m_Name = "TestLink"; }
+    void OnRecvPack(MMORPG::tagPackHead* head, const char* data, int len) override {
+        std::lock_guard lock(mutex);
+        received.push_back({head->Context, head->DestIndex, std::string(data, static_cast<size_t>(len))});
+    }
+    void OnDisconnected() override { ++disconnects; }
+
+    std::vector<Received> Snapshot() {
+        std::lock_guard lock(mutex);
+        return received;
+    }
+
+    std::mutex mutex;
+    std::vector<Received> received;
+    std::atomic<int> disconnects{0};
+};
+
+// Runs the link's two work callbacks as its worker threads would.
+class LinkThreads {
+public:
+    explicit LinkThreads(TestClient& client)
+        : m_Recv([this, &client] { Run([&] { return client.ThreadRecvPack(); }); }),
+          m_Send([this, &client] { Run([&] { return client.ThreadSendPack(); }); }) {}
+    ~LinkThreads() { Stop(); }
+    void Stop() {
+        m_Stop = true;
+        if (m_Recv.joinable()) m_Recv.join();
+        if (m_Send.joinable()) m_Send.join();
+    }
+
+private:
+    void Run(const std::function<int()>& work) {
+        while (!m_Stop) {
+            const int sleep = work();
+            if (sleep > 0) std::this_thread::sleep_for(std::chrono::milliseconds(sleep));
+        }
+    }
+    std::atomic<bool> m_Stop{false};
+    std::thread m_Recv;
+    std::thread m_Send;
+};
+
+bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout = 10s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (done()) return true;
+        std::this_thread::sleep_for(2ms);
+    }
+    return done();
+}
+
+MMORPG::MMORPGPacket* Packet(uint32_t context, const std::string& payload, uint8_t src = 3, uint8_t type = 1) {
+    MMORPG::MMORPGPacket* packet = AllocPacket();
+    packet->SetContext(context);
+    packet->SetPackType(type);
+    packet->SetSrcServerType(src);
+    packet->SetDestServerType(1);
+    packet->ReadData(payload.data(), static_cast<int>(payload.size()));
+    return packet;
+}
+
+std::string FrameOf(uint32_t context, const std::string& payload) {
+    return PacketFrame({context, 0, 1, 1, 3}, payload);
+}
+
+class TnServerClientTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        // Ends a receive thread blocked in its read.
+        client->Disconnect();
+        if (threads) threads->Stop();
+        client.reset();
+    }
+    void Start() {
+        ASSERT_TRUE(client->Connect("127.0.0.1", listener.Port()));
+        server = listener.Accept();
+        ASSERT_NE(server, nullptr);
+        threads = std::make_unique<LinkThreads>(*client);
+    }
+
+    testsupport::ScopedCapturingLog log;
+    nettest::LoopbackListener listener;
+    std::unique_ptr<TestClient> client = std::make_unique<TestClient>();
+    std::unique_ptr<nettest::LoopbackPeer> server;
+    std::unique_ptr<LinkThreads> threads;
+};
+
+TEST_F(TnServerClientTest, ReceivedFramesReachOnRecvPack) {
+    Start();
+    ASSERT_TRUE(server->Send(FrameOf(1, "one") + FrameOf(2, "") + PacketFrame({3, -1, 1, 3, 1}, "three")));
+    ASSERT_TRUE(WaitFor([&] { return client->Snapshot().size() == 3; }));
+    const auto got = client->Snapshot();
+    EXPECT_EQ(got[0].payload, "one");
+    EXPECT_EQ(got[1].context, 2u);
+    EXPECT_EQ(got[2].destIndex, -1);
+    EXPECT_EQ(got[2].payload, "three");
+}
+
+TEST_F(TnServerClientTest, QueuedPacketsGoOutInOrder) {
+    Start();
+    std::string expected;
+    for (uint32_t i = 0; i < 50; ++i) {
+        ASSERT_TRUE(client->PushSend(Packet(i, std::string(i * 10, 'p'))));
+        expected += FrameOf(i, std::string(i * 10, 'p'));
+    }
+    EXPECT_EQ(server->Receive(expected.size()), expected);
+}
+
+TEST_F(TnServerClientTest, PushSendRefusesBadTypesAndUnpooledPackets) {
+    MMORPG::MMORPGPacket* edge = Packet(1, "", 13, 14);
+    EXPECT_TRUE(client->PushSend(edge));
+    EXPECT_EQ(client->GetSendQueueCount(), 1);
+
+    MMORPG::MMORPGPacket* badSource = Packet(1, "", 14, 1);
+    EXPECT_FALSE(client->PushSend(badSource));
+    EXPECT_TRUE(log->Has(llError,
+                         "TnServerClient::PushSend  SrcServerType(14) <= MMORPG::stMin || SrcServerType >= MMORPG::stMax"));
+    MMORPG::MMORPGPacket* badType = Packet(1, "", 3, 15);
+    EXPECT_FALSE(client->PushSend(badType));
+    EXPECT_TRUE(log->Has(llError, "TnServerClient::PushSend  Type(15) < atNormal || Type >= atMax"));
+    FreePacket(badSource);
+    FreePacket(badType);
+
+    const size_t linesBefore = log->Entries().size();
+    MMORPG::MMORPGPacket unpooled;
+    unpooled.SetSrcServerType(3);
+    unpooled.SetPackType(1);
+    EXPECT_FALSE(client->PushSend(&unpooled));
+    EXPECT_EQ(log->Entries().size(), linesBefore);
+    EXPECT_EQ(client->GetSendQueueCount(), 1);
+}
+
+TEST_F(TnServerClientTest, APeerCloseIsAnnouncedOnceAndTheLinkComesBack) {
+    Start();
+    server->Close();
+    server = listener.Accept();  // the link reconnects to the stored address
+    ASSERT_NE(server, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return client->SockIsConnected(); }));
+    EXPECT_EQ(client->disconnects.load(), 1);
+    EXPECT_EQ(log->Texts(llWarn).size(), 1u);
+    EXPECT_TRUE(log->Has(llWarn, "TnServerClient::ThreadRecvPack Connection has been gracefully closed!"));
+    ASSERT_TRUE(client->PushSend(Packet(9, "after")));
+    EXPECT_EQ(server->Receive(FrameOf(9, "after").size()), FrameOf(9, "after"));
+}
+
+TEST_F(TnServerClientTest, PacketsPushedWhileThePeerIsDownArriveInOrderOnceItIsBack) {
+    Start();
+    const uint16_t port = listener.Port();
+    listener.Close();
+    server->Close();
+    ASSERT_TRUE(WaitFor([&] { return client->disconnects.load() == 1; }));
+
+    std::string expected;
+    for (uint32_t i = 0; i < 200; ++i) {
+        ASSERT_TRUE(client->PushSend(Packet(i, "while down " + std::to_string(i))));
+        expected += FrameOf(i, "while down " + std::to_string(i));
+    }
+    std::this_thread::sleep_for(2500ms);  // a few retries fail meanwhile
+    EXPECT_FALSE(client->SockIsConnected());
+
+    ASSERT_TRUE(listener.Open(port));
+    server = listener.Accept(5s);
+    ASSERT_NE(server, nullptr);
+    EXPECT_EQ(server->Receive(expected.size()), expected);
+    EXPECT_EQ(client->disconnects.load(), 1);  // one notice for the whole outage
+    // The failed retries were logged once, not once per attempt.
+    EXPECT_EQ(log->CountContaining("TestLink Reconnect 127.0.0.1:"), 1);
+}
+
+TEST_F(TnServerClientTest, AWriteFailureResendsTheSamePacketAfterTheReconnect) {
+    Start();
+    // The peer vanishes without a word; the first writes may still be taken
+    // by the kernel, later ones fail and must be sent again on the new link.
+    server->Reset();
+    std::string expected;
+    for (uint32_t i = 0; i < 20; ++i) {
+        ASSERT_TRUE(client->PushSend(Packet(100 + i, std::string(3000, static_cast<char>('a' + i)))));
+        expected += FrameOf(100 + i, std::string(3000, static_cast<char>('a' + i)));
+        std::this_thread::sleep_for(2ms);
+    }
+    server = listener.Accept();
+    ASSERT_NE(server, nullptr);
+    const std::string got = server->Receive(expected.size(), 5s);
+    // Whatever the old connection swallowed is lost with it; what arrives on
+    // the new one is an unbroken, ordered tail of what was pushed.
+    ASSERT_FALSE(got.empty());
+    ASSERT_LE(got.size(), expected.size());
+    EXPECT_EQ(expected.substr(expected.size() - got.size()), got);
+    EXPECT_EQ(client->disconnects.load(), 1);
+}
+
+TEST_F(TnServerClientTest, AfterDisconnectAReadFailureDoesNotReconnect) {
+    Start();
+    client->Disconnect();
+    EXPECT_TRUE(client->GetStopFlag());
+    EXPECT_TRUE(server->WaitClosedByOtherSide());
+    EXPECT_EQ(listener.Accept(1500ms), nullptr);
+    EXPECT_EQ(client->disconnects.load(), 0);
+    EXPECT_FALSE(client->SockIsConnected());
+}
+
+TEST_F(TnServerClientTest, DisconnectGivesQueuedPacketsBackToThePool) {
+    const int before = MMORPG::MMORPGPacket::m_Count.load();
+    ASSERT_TRUE(client->PushSend(Packet(1, "x")));
+    ASSERT_TRUE(client->PushSend(Packet(2, "y")));
+    EXPECT_EQ(MMORPG::MMORPGPacket::m_Count.load(), before + 2);
+    client->Disconnect();
+    EXPECT_EQ(client->GetSendQueueCount(), 0);
+    EXPECT_EQ(MMORPG::MMORPGPacket::m_Count.load(), before);
+}
+
+TEST_F(TnServerClientTest, ConnectToAClosedPortFails) {
+    const uint16_t port = listener.Port();
+    listener.Close();
+    EXPECT_FALSE(client->Connect("127.0.0.1", port));
+    EXPECT_FALSE(client->SockIsConnected());
+}
+
+}  // namespace
