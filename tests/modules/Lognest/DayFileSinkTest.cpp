@@ -10,16 +10,16 @@
 #include "modules/Lognest/DayFileSink.h"
 #include "modules/Lognest/LocalTime.h"
 #include "modules/Lognest/LogService.h"
-#include "tests/modules/Lognest/LognestTestFiles.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 
 using lognest::DayFileSink;
 using lognest::LogEntry;
 using lognest::LogTime;
-using lognesttest::FileNames;
-using lognesttest::ReadLines;
-using lognesttest::TempDir;
+using testsupport::FileNames;
+using testsupport::ReadLines;
+using testsupport::TempDir;
 using testing::ElementsAre;
 
 // A local wall-clock moment.
@@ -159,7 +159,7 @@ TEST_F(DayFileSinkTest, ReopenedFileIsAppendedNotTruncated) {
     m_Sink.Write(Entry(llInfo, Local(2026, 5, 5, 10, 0, 2, 0), "second"));
     m_Sink.Flush();
     std::vector<std::string> texts;
-    for (const auto& line : ReadLines(Dir() + "Varnholt_2026-05-05.log")) texts.push_back(lognesttest::LineText(line));
+    for (const auto& line : ReadLines(Dir() + "Varnholt_2026-05-05.log")) texts.push_back(testsupport::LineText(line));
     EXPECT_THAT(texts, ElementsAre("first", "second"));
     EXPECT_EQ(ReadLines(m_Root.Path() + "/other/Varnholt_2026-05-05.log").size(), 1u);
 }

@@ -17,14 +17,14 @@
 #include "infra/Log.h"
 #include "platform/Thread.h"
 #include "platform/WinPath.h"
-#include "tests/modules/Lognest/LognestTestFiles.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 
-using lognesttest::FileNames;
-using lognesttest::LineText;
-using lognesttest::ReadLines;
-using lognesttest::TempDir;
+using testsupport::FileNames;
+using testsupport::LineText;
+using testsupport::ReadLines;
+using testsupport::TempDir;
 using testing::ElementsAre;
 using testing::MatchesRegex;
 

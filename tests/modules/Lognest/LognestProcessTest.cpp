@@ -10,20 +10,16 @@
 #include <string>
 
 #include "platform/ModuleLoader.h"
-#include "tests/modules/Lognest/LognestTestFiles.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using lognesttest::ReadAll;
-using lognesttest::ReadLines;
-using lognesttest::TempDir;
-
-struct RunResult {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
+using testsupport::ReadAll;
+using testsupport::ReadLines;
+using testsupport::RunInFolder;
+using testsupport::RunResult;
+using testsupport::TempDir;
 
 class LognestProcessTest : public testing::Test {
 protected:
@@ -35,16 +31,7 @@ protected:
     void PlaceModule(const std::string& builtName) {
         fs::copy_file(plat::ExecutableDir() + builtName, m_Dir / "libLognest.so");
     }
-    RunResult Run(const std::string& arguments) {
-        const std::string command = "cd '" + m_Dir.Path() + "' && VARNHOLT_DATA_ROOT='" + m_Dir.Path() +
-                                    "' ./lognest_probe " + arguments + " >out.txt 2>err.txt";
-        const int status = std::system(command.c_str());
-        RunResult result;
-        if (status != -1 && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-        result.out = ReadAll(m_Dir / "out.txt");
-        result.err = ReadAll(m_Dir / "err.txt");
-        return result;
-    }
+    RunResult Run(const std::string& arguments) { return RunInFolder(m_Dir, "./lognest_probe " + arguments); }
 
     TempDir m_Dir;
 };
@@ -85,12 +72,12 @@ TEST_F(LognestProcessTest, NormalExitWithoutLogFreeStillWritesEveryEntry) {
     const RunResult result = Run("exit " + std::to_string(kEntries));
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const std::string folder = m_Dir / "D/ServerLog";
-    const auto names = lognesttest::FileNames(folder);
+    const auto names = testsupport::FileNames(folder);
     ASSERT_EQ(names.size(), 1u);
     EXPECT_THAT(names[0], testing::MatchesRegex(R"(Probe_[0-9]{4}-[0-9]{2}-[0-9]{2}\.log)"));
     const auto lines = ReadLines(folder + "/" + names[0]);
     ASSERT_EQ(lines.size(), static_cast<size_t>(kEntries));
-    EXPECT_EQ(lognesttest::LineText(lines.back()), "probe entry " + std::to_string(kEntries - 1));
+    EXPECT_EQ(testsupport::LineText(lines.back()), "probe entry " + std::to_string(kEntries - 1));
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
-// Helpers for the Lognest tests: a fresh temporary folder per test and
-// reading the log files back as lines. Test-only, single-threaded use.
+// Test helpers for files and processes: a fresh temporary folder per test,
+// reading files back, and running a program in a folder of its own.
+// Test-only, single-threaded use.
 #pragma once
+
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -10,13 +13,13 @@
 #include <string>
 #include <vector>
 
-namespace lognesttest {
+namespace testsupport {
 
 // A new empty folder below the system temp folder, removed with the object.
 class TempDir {
 public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "lognest-test-XXXXXX").string();
+        std::string pattern = (std::filesystem::temp_directory_path() / "varnholt-test-XXXXXX").string();
         if (::mkdtemp(pattern.data()) != nullptr) m_Path = pattern;
     }
     ~TempDir() {
@@ -65,4 +68,23 @@ inline std::string LineText(const std::string& line) {
     return threadEnd == std::string::npos ? std::string() : line.substr(threadEnd + 2);
 }
 
-}  // namespace lognesttest
+struct RunResult {
+    int exitCode = -1;  // -1 when the program did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Runs `commandLine` (a shell command) with the folder as working directory
+// and data root, capturing standard output and standard error.
+inline RunResult RunInFolder(const TempDir& folder, const std::string& commandLine) {
+    const std::string command = "cd '" + folder.Path() + "' && VARNHOLT_DATA_ROOT='" + folder.Path() + "' " +
+                                commandLine + " >out.txt 2>err.txt";
+    const int status = std::system(command.c_str());
+    RunResult result;
+    if (status != -1 && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+    result.out = ReadAll(folder / "out.txt");
+    result.err = ReadAll(folder / "err.txt");
+    return result;
+}
+
+}  // namespace testsupport
