@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "diag/PackRecorderManager.h"
+#include "platform/LastError.h"
 #include "ShareDefine/MMORPGPacketPool.h"
 #include "ShareDefine/NetProcess.h"
 #include "tests/support/CapturingLog.h"
@@ -233,6 +234,25 @@ TEST_F(NetProcessTest, SeveralPeersTakeTheirOwnSlotsAndBroadcastWalkSeesEveryOne
     b->Reset();
     ASSERT_TRUE(PumpUntil([&] { return process->GetOnlineCount() == 2; }));
     EXPECT_EQ(process->disconnected, std::vector<int>{1});
+}
+
+TEST_F(NetProcessTest, ASlotStreamFlushThatFailsLosesTheBufferedBytes) {
+    CICOPNetStream stream(process->GetService(), 2);  // slot 2 has no connection
+    EXPECT_EQ(stream.SendBuf_o("abc", 3), 3);
+    EXPECT_EQ(stream.BufferedBytes(), 3);
+    plat::SetLastError(NOTHING_TO_SEND);  // a stale value must not turn the failure into success
+    EXPECT_EQ(stream.SendBuf_o(nullptr, 0), 0);
+    EXPECT_NE(plat::GetLastError(), NOTHING_TO_SEND);
+    EXPECT_EQ(stream.BufferedBytes(), 0);
+}
+
+TEST_F(NetProcessTest, ASlotStreamWritesThroughTheServiceToItsPeer) {
+    auto peer = ConnectPeer(1);
+    CICOPNetStream stream(process->GetService(), 0);
+    EXPECT_EQ(stream.SendBuf_o("hello ", 6), 6);
+    EXPECT_EQ(stream.SendBuf_o("peer", 4), 4);
+    EXPECT_EQ(stream.SendBuf_o(nullptr, 0), 1);
+    EXPECT_EQ(peer->Receive(10), "hello peer");
 }
 
 TEST_F(NetProcessTest, StopServiceClosesEveryConnection) {
