@@ -32,7 +32,8 @@ public:
     /*  4 */ virtual bool SockIsConnected() = 0;
     // Shuts the connection down and closes the descriptor; a SockRecv or
     // SockSend blocked on it returns at once, and the descriptor number is
-    // not given back to the system before they have left.
+    // not given back to the system before they have left. A SockConnect
+    // under way on another thread fails at once (ECONNABORTED).
     /*  5 */ virtual void SockClose() = 0;
     // The descriptor of the connection, -1 when there is none. Writers that
     // use it directly must pass MSG_NOSIGNAL, as a closed peer would

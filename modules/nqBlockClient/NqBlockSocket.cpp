@@ -67,10 +67,21 @@ bool CNqBlockSocket::SockConnect(const char* host, uint16_t port) {
         Fail(EINVAL);
         return false;
     }
+    {
+        std::lock_guard lock(m_Lock);
+        m_Connecting = true;
+        m_ConnectAborted = false;
+    }
     const int fd = ConnectWithin(host, port, m_ConnectTimeoutMs.load(std::memory_order_relaxed));
+    std::lock_guard lock(m_Lock);
+    m_Connecting = false;
     if (fd < 0) return false;
     SetConnectedOptions(fd);
-    std::lock_guard lock(m_Lock);
+    if (m_ConnectAborted) {
+        ::close(fd);
+        Fail(ECONNABORTED);
+        return false;
+    }
     m_Fd = fd;
     m_Connected = true;
     Fail(0);
@@ -103,7 +114,8 @@ int CNqBlockSocket::ConnectWithin(const char* host, uint16_t port, int timeoutMs
             error = errno;
             continue;
         }
-        error = TryAddress(fd, *address, deadline);
+        error = SetConnecting(fd) ? TryAddress(fd, *address, deadline) : ECONNABORTED;
+        if (!SetConnecting(-1)) error = ECONNABORTED;
         if (error == 0) {
             connected = fd;
         } else {
@@ -113,6 +125,12 @@ int CNqBlockSocket::ConnectWithin(const char* host, uint16_t port, int timeoutMs
     ::freeaddrinfo(addresses);
     if (connected < 0) Fail(error);
     return connected;
+}
+
+bool CNqBlockSocket::SetConnecting(int fd) {
+    std::lock_guard lock(m_Lock);
+    m_ConnectingFd = fd;
+    return !m_ConnectAborted;
 }
 
 CNqBlockSocket::Use CNqBlockSocket::BeginUse() {
@@ -200,6 +218,12 @@ int CNqBlockSocket::SockGetHandle() {
 
 void CNqBlockSocket::SockClose() {
     std::unique_lock lock(m_Lock);
+    if (m_Connecting) {
+        // Cuts a connect in progress short: its poll wakes, and the connect
+        // sees m_ConnectAborted and fails.
+        m_ConnectAborted = true;
+        if (m_ConnectingFd >= 0) ::shutdown(m_ConnectingFd, SHUT_RDWR);
+    }
     // A second closer waits for the first, so either returns with the
     // descriptor closed.
     m_Changed.wait(lock, [this] { return !m_Closing; });

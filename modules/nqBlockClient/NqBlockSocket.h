@@ -2,7 +2,9 @@
 // own lock; the descriptor is shared by a blocked reader, writers and a
 // closer, so every use registers itself under m_Lock and SockClose shuts the
 // socket down (which wakes the users) and waits for them to leave before it
-// closes the descriptor: its number can never be reused under a reader.
+// closes the descriptor: its number can never be reused under a reader. A
+// SockClose during a SockConnect makes that connect fail, so a close is never
+// undone by a connect that was already under way.
 #pragma once
 
 #include <atomic>
@@ -42,6 +44,9 @@ private:
     // One attempt on each resolved address until the deadline; the
     // connected descriptor or -1 (m_LastError set).
     int ConnectWithin(const char* host, uint16_t port, int timeoutMs);
+    // Publishes the descriptor of a connect in progress so SockClose can
+    // cut it short; false when SockClose already asked for that.
+    bool SetConnecting(int fd);
     void Fail(int error) { m_LastError.store(error, std::memory_order_relaxed); }
 
     std::mutex m_ConnectLock;  // one SockConnect at a time
@@ -51,6 +56,9 @@ private:
     bool m_Connected = false;
     bool m_Closing = false;
     int m_Users = 0;
+    bool m_Connecting = false;      // a SockConnect is under way
+    int m_ConnectingFd = -1;        // its descriptor while it waits for the peer
+    bool m_ConnectAborted = false;  // SockClose ran during the current SockConnect
     uint32_t m_Generation = 0;  // counts closes, so a use can tell it was cut short
     std::atomic<int> m_LastError{0};
     std::atomic<int> m_ConnectTimeoutMs{kDefaultConnectTimeoutMs};

@@ -274,4 +274,24 @@ TEST_F(BlockSocketTest, ConnectTimeOutIsBoundedByTheDefaultThreeSeconds) {
     for (int fd : clients) ::close(fd);
 }
 
+TEST_F(BlockSocketTest, SockCloseFromAnotherThreadEndsAConnectUnderWay) {
+    TestListener listener(0);
+    std::vector<int> clients;
+    if (!FillBacklog(listener, clients)) {
+        for (int fd : clients) ::close(fd);
+        GTEST_SKIP() << "this system never drops a connection request on a full backlog";
+    }
+    auto connecting = std::async(std::launch::async, [&] { return m_Socket->SockConnect("127.0.0.1", listener.Port()); });
+    std::this_thread::sleep_for(200ms);  // let the connect wait for the answer that never comes
+    ASSERT_EQ(connecting.wait_for(0ms), std::future_status::timeout);
+
+    m_Socket->SockClose();
+    // Well inside the 3-second connect time-out.
+    ASSERT_EQ(connecting.wait_for(2s), std::future_status::ready);
+    EXPECT_FALSE(connecting.get());
+    EXPECT_EQ(m_Socket->SockGetLastError(), ECONNABORTED);
+    EXPECT_FALSE(m_Socket->SockIsConnected());
+    for (int fd : clients) ::close(fd);
+}
+
 }  // namespace
