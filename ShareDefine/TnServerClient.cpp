@@ -52,6 +52,8 @@ void TnServerClient::Disconnect() {
 
 bool TnServerClient::Reconnect() {
     std::lock_guard lock(m_ConnectLock);
+    // A Disconnect() that came in while this thread was on its way here wins.
+    if (GetStopFlag()) return false;
     if (!m_LinkLost.exchange(true)) {
         m_FailedAttempts = 0;
         OnDisconnected();
