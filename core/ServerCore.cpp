@@ -1,0 +1,330 @@
+#include "core/ServerCore.h"
+
+#include <cstdio>
+
+#include "infra/Log.h"
+#include "infra/SingleThread.h"
+#include "infra/ThreadManager.h"
+#include "platform/Tick.h"
+#include "ShareDefine/MMORPGPacketPool.h"
+
+namespace {
+
+using MMORPG::MMORPGPacket;
+
+// A pooled copy of the packet, or null (the pool has logged why) when the
+// pool has none to give: that link then misses this packet.
+MMORPGPacket* CopyOf(const MMORPGPacket* packet) {
+    MMORPGPacket* copy = AllocPacket();
+    if (copy != nullptr) copy->CopyFrom(packet);
+    return copy;
+}
+
+// A keep-alive from this gateway to every link of one server type.
+MMORPGPacket* NewKeepAlive(uint8_t destServerType) {
+    MMORPGPacket* packet = AllocPacket();
+    if (packet == nullptr) return nullptr;
+    packet->SetContext(0);
+    packet->SetHeadDestIndex(-1);
+    packet->SetPackType(MMORPG::atKeepAlive);
+    packet->SetDestServerType(destServerType);
+    packet->SetSrcServerType(MMORPG::stGateway);
+    return packet;
+}
+
+bool IsPeerServerType(uint8_t type) {
+    return type == MMORPG::stDataServer || type == MMORPG::stGameServer || type == MMORPG::stLoginServer ||
+           type == MMORPG::stRouteServer;
+}
+
+// Deleted only by ReleaseServerCore: the process may end without the
+// window's destroy handler, and then nothing must tear the relay down under
+// threads that still run.
+CServerCore* g_ServerCore = nullptr;
+
+}  // namespace
+
+CServerCore* GetServerCore() {
+    if (g_ServerCore == nullptr) g_ServerCore = new CServerCore();
+    return g_ServerCore;
+}
+
+void ReleaseServerCore() {
+    delete g_ServerCore;
+    g_ServerCore = nullptr;
+}
+
+// The link cores keep the queue's address only; none uses it before the
+// queue is constructed.
+CServerCore::CServerCore()
+    : m_DataServer(&m_RecvQueue),
+      m_GameServer(&m_RecvQueue),
+      m_LoginServer(&m_RecvQueue),
+      m_RouteServer(&m_RecvQueue) {}
+
+CServerCore::~CServerCore() = default;
+
+// ---------------------------------------------------------------------------
+// Start and stop
+// ---------------------------------------------------------------------------
+
+bool CServerCore::Start(int loginPort, int loginCount, int routePort, int routeCount, int gamePort, int gameCount,
+                        const char* dataServerIP, int dataServerPort) {
+    AnnounceStage("Connecting DataBase...");
+    if (!m_DataServer.Connect(dataServerIP, dataServerPort)) {
+        GetLog()->LogRun("Connect DataServer Fail!");
+        ShowStage("Connect DataServer Fail!");
+        return false;
+    }
+    ReachStage("Connect DataBase...OK!");
+
+    if (!StartServiceStage(m_LoginServer, loginPort, loginCount, "Starting LoginServer Service...",
+                           "LoginServer Service Start Fail!", "Start LoginServer Service...OK!", 1)) {
+        return false;
+    }
+    if (!StartServiceStage(m_RouteServer, routePort, routeCount, "Starting RouteServer Service...",
+                           "RouteServer Service Start Fail!", "Start RouteServer Service...OK!", 2)) {
+        return false;
+    }
+    if (!StartServiceStage(m_GameServer, gamePort, gameCount, "Starting GameServer Service...",
+                           "GameServer Start Fail!", "Start GameServer Service...OK!", 3)) {
+        return false;
+    }
+    ShowStage("Start GameServer Service...OK!");
+    m_Running = true;
+    return true;
+}
+
+bool CServerCore::StartServiceStage(INetProcess& service, int port, int count, const char* announce,
+                                    const char* failure, const char* reached, int servicesToUndo) {
+    AnnounceStage(announce);
+    if (!service.StartService(static_cast<uint16_t>(port), count)) {
+        GetLog()->LogRun("%s", failure);
+        UndoStart(servicesToUndo);
+        ShowStage(failure);
+        return false;
+    }
+    ReachStage(reached);
+    return true;
+}
+
+// Closes the DataServer link and the first `services` services in start
+// order (LoginServer, RouteServer, GameServer), the failed one included.
+void CServerCore::UndoStart(int services) {
+    m_DataServer.DropConnection();
+    INetProcess* const inStartOrder[] = {&m_LoginServer, &m_RouteServer, &m_GameServer};
+    for (int i = 0; i < services && i < 3; ++i) inStartOrder[i]->StopService();
+}
+
+void CServerCore::AnnounceStage(const char* text) {
+    GetLog()->LogRun("%s", text);
+    ShowStage(text);
+}
+
+void CServerCore::ReachStage(const char* text) {
+    GetLog()->LogRun("%s", text);
+    m_StageText = text;
+}
+
+void CServerCore::ShowStage(const char* text) {
+    m_StageText = text;
+    if (m_StageNotify != nullptr) {
+        m_StageNotify(m_StageContext, m_StageText.c_str(), static_cast<int>(m_StageText.size()));
+    }
+}
+
+void CServerCore::SetStageNotify(StageNotify notify, void* context) {
+    m_StageNotify = notify;
+    m_StageContext = context;
+}
+
+void CServerCore::Stop() {
+    GetLog()->LogRun("Stoping RouteServer Service...");
+    m_RouteServer.StopService();
+    GetLog()->LogRun("Stoping RouteServer Service...OK!");
+    GetLog()->LogRun("Stoping LoginServer Service...");
+    m_LoginServer.StopService();
+    GetLog()->LogRun("Stoping LoginServer Service...OK!");
+    GetLog()->LogRun("Stoping GameServer Service...");
+    m_GameServer.StopService();
+    GetLog()->LogRun("Stoping GameServer Service...OK!");
+    GetLog()->LogRun("DisConnecting   DataServer Service...");
+    m_DataServer.Disconnect();
+    GetLog()->LogRun("DisConnecting   DataServer Service...OK!");
+    m_Running = false;
+}
+
+std::string CServerCore::GetServerConnectState() {
+    char text[160];
+    std::snprintf(text, sizeof(text),
+                  "[ServerConnectState]\r\n DataServer Connect=%d\r\n GameServer Active=%d\r\n LoginServer Active=%d\r\n "
+                  "RouteServer Active=%d",
+                  m_DataServer.SockIsConnected() ? 1 : 0, m_GameServer.IsListening() ? 1 : 0,
+                  m_LoginServer.IsListening() ? 1 : 0, m_RouteServer.IsListening() ? 1 : 0);
+    return text;
+}
+
+// ---------------------------------------------------------------------------
+// Threads
+// ---------------------------------------------------------------------------
+
+void CServerCore::StartThreads() {
+    m_LoginServer.PrepareThreads();
+    m_RouteServer.PrepareThreads();
+    m_DataServer.CreateThreads();
+    m_GameServer.PrepareThreads();
+    ThreadManager& threads = ThreadManager::Instance();
+    m_DispatchThread = threads.AddThread("DispatchPackThread Processer", &CServerCore::DispatchThunk, this, false);
+    m_ProcessThread = threads.AddThread("ProcessPackThread Processer", &CServerCore::ProcessThunk, this, false);
+    // The relay answers within microseconds only if a push ends the drainer's
+    // idle sleep instead of waiting it out.
+    m_RecvQueue.SetWakeTarget(m_DispatchThread);
+    m_RouteServer.SetWakeTarget(m_ProcessThread);
+    m_LoginServer.SetWakeTarget(m_ProcessThread);
+    m_GameServer.SetWakeTarget(m_ProcessThread);
+}
+
+int CServerCore::DispatchThunk(void* context, int) { return static_cast<CServerCore*>(context)->DispatchPackWork(); }
+
+int CServerCore::ProcessThunk(void* context, int) { return static_cast<CServerCore*>(context)->ProcessPackWork(); }
+
+int CServerCore::ProcessPackWork() {
+    m_RouteServer.ProcessNetMsg();
+    m_LoginServer.ProcessNetMsg();
+    m_GameServer.ProcessNetMsg();
+    m_RouteServer.SendAll();
+    m_LoginServer.SendAll();
+    m_GameServer.SendAll();
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+// Routing (dispatch thread)
+// ---------------------------------------------------------------------------
+
+int CServerCore::DispatchPackWork() {
+    if (m_RecvQueue.Count() == 0) {
+        SendKeepAlive();
+        return 1;
+    }
+    MMORPGPacket* packet = m_RecvQueue.Pop();
+    if (packet == nullptr) return 1;
+    m_DispatchCounter.AddBytes(static_cast<uint32_t>(packet->GetDataLen()));
+    Route(packet);
+    return 0;
+}
+
+void CServerCore::Route(MMORPGPacket* packet) {
+    if (packet->GetPackType() == MMORPG::atBroadcast && IsPeerServerType(packet->GetSrcServerType())) {
+        BroadcastToAll(packet);
+        return;
+    }
+    if (packet->GetPackType() == MMORPG::atKeepAlive) {
+        FreePacket(packet);  // keep-alives of the peers end here
+        return;
+    }
+    if (packet->GetDestIndex() == -1) {
+        BroadcastSpecialPack(packet);
+        return;
+    }
+    const uint8_t destType = packet->GetDestServerType();
+    if (destType == MMORPG::stDataServer) {
+        PushToDataServer(packet);
+    } else if (INetProcess* service = ServiceOf(destType)) {
+        service->PushDisp(packet);
+    } else {
+        FreePacket(packet);
+        GetLog()->LogAlarm("Unknown ServerType = %d", destType);
+    }
+}
+
+void CServerCore::BroadcastSpecialPack(MMORPGPacket* packet) {
+    if (packet->GetDestIndex() != -1) {
+        GetLog()->LogError("CServerCore::BroadcastSpecialPack  DestIndex!= -1");
+        return;
+    }
+    const uint8_t destType = packet->GetDestServerType();
+    if (destType == MMORPG::stDataServer) {
+        if (MMORPGPacket* copy = CopyOf(packet)) PushToDataServer(copy);
+    } else if (INetProcess* service = ServiceOf(destType)) {
+        if (service->IsListening()) {
+            const int online = service->GetOnlineCount();
+            for (int k = 0; k < online; ++k) {
+                IServerObj* serverObj = service->GetOnlineServerObj(k);
+                if (serverObj == nullptr || !serverObj->IsUsable()) continue;
+                if (MMORPGPacket* copy = CopyOf(packet)) serverObj->PushSendPack(copy);
+            }
+        }
+    } else {
+        FreePacket(packet);
+        GetLog()->LogAlarm("Error target ServerType = %d", destType);
+        return;
+    }
+    FreePacket(packet);
+}
+
+void CServerCore::BroadcastToAll(MMORPGPacket* packet) {
+    if (packet->GetSrcServerType() != MMORPG::stDataServer && m_DataServer.SockIsConnected()) {
+        packet->SetDestServerType(MMORPG::stDataServer);
+        if (MMORPGPacket* copy = CopyOf(packet)) PushToDataServer(copy);
+    }
+    BroadcastToService(m_GameServer, MMORPG::stGameServer, packet);
+    BroadcastToService(m_LoginServer, MMORPG::stLoginServer, packet);
+    BroadcastToService(m_RouteServer, MMORPG::stRouteServer, packet);
+    FreePacket(packet);
+}
+
+void CServerCore::BroadcastToService(INetProcess& service, uint8_t serverType, MMORPGPacket* packet) {
+    if (!service.IsListening()) return;
+    packet->SetDestServerType(serverType);
+    // The sender's slot, as its own link core stamped it into the header.
+    const int senderIndex = static_cast<uint16_t>(packet->GetHeadDestIndex());
+    const bool fromThisService = packet->GetSrcServerType() == serverType;
+    const int online = service.GetOnlineCount();
+    for (int k = 0; k < online; ++k) {
+        IServerObj* serverObj = service.GetOnlineServerObj(k);
+        if (serverObj == nullptr || !serverObj->IsUsable()) continue;
+        if (fromThisService && serverObj->GetPoolIndex() == senderIndex) continue;
+        if (MMORPGPacket* copy = CopyOf(packet)) serverObj->PushSendPack(copy);
+    }
+}
+
+void CServerCore::SendKeepAlive() {
+    const uint32_t now = plat::GetTickMs();
+    // Unsigned difference: the wrap of the 32-bit tick is harmless.
+    if (m_KeepAliveSent && now - m_LastKeepAliveTick < kKeepAliveIntervalMs) return;
+    m_KeepAliveSent = true;
+    m_LastKeepAliveTick = now;
+    SendKeepAliveTo(m_RouteServer, MMORPG::stRouteServer);
+    SendKeepAliveTo(m_GameServer, MMORPG::stGameServer);
+    SendKeepAliveTo(m_LoginServer, MMORPG::stLoginServer);
+    if (MMORPGPacket* packet = NewKeepAlive(MMORPG::stDataServer)) PushToDataServer(packet);
+}
+
+void CServerCore::SendKeepAliveTo(INetProcess& service, uint8_t serverType) {
+    const int online = service.GetOnlineCount();
+    for (int k = 0; k < online; ++k) {
+        IServerObj* serverObj = service.GetOnlineServerObj(k);
+        if (serverObj == nullptr) continue;
+        if (MMORPGPacket* packet = NewKeepAlive(serverType)) serverObj->PushSendPack(packet);
+    }
+}
+
+void CServerCore::PushToDataServer(MMORPGPacket* packet) {
+    // The link leaves a refused packet with its caller; dropping it here
+    // keeps it from leaking out of the pool.
+    if (!m_DataServer.PushSend(packet)) FreePacket(packet);
+}
+
+INetProcess* CServerCore::ServiceOf(uint8_t serverType) {
+    switch (serverType) {
+        case MMORPG::stGameServer:
+            return &m_GameServer;
+        case MMORPG::stLoginServer:
+            return &m_LoginServer;
+        case MMORPG::stRouteServer:
+            return &m_RouteServer;
+        default:
+            return nullptr;
+    }
+}
