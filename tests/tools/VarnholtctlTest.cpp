@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "modules/LaunchServerDLL/LaunchProtocol.h"
+#include "platform/MessageWindow.h"
 #include "platform/ModuleLoader.h"
 #include "platform/WindowPost.h"
 
@@ -210,12 +211,28 @@ TEST_F(VarnholtctlTest, CloseTimesOutWhenTheGatewayIgnoresTheRequest) {
     ASSERT_EQ(started.exitCode, 1);
     const pid_t gateway = GatewayPid(started.err);
     ASSERT_GT(gateway, 0);
+    const std::string loaderName = "VarnholtLoader-" + m_GatewayName;
     const RunResult closed =
-        Run({"close", "--name", m_GatewayName, "--loader-name", "VarnholtLoader-x", "--timeout", "0.5"});
+        Run({"close", "--name", m_GatewayName, "--loader-name", loaderName, "--timeout", "0.5"});
     EXPECT_EQ(closed.exitCode, 1);
     EXPECT_EQ(closed.err,
               "varnholtctl close: no close confirmation from TfrmVarnholt/" + m_GatewayName + " within 0.5 s\n");
     EXPECT_EQ(WaitExit(gateway, 0), -1);  // still running
+}
+
+TEST_F(VarnholtctlTest, CloseWithALoaderNameInUseSendsNothing) {
+    std::string loaderName;
+    const pid_t gateway = StartGateway(&loaderName);
+    ASSERT_GT(gateway, 0);
+    const std::string taken = "VarnholtLoader-" + m_GatewayName;
+    auto holder = plat::MessageWindow::Create("VarnholtLoader", taken);
+    ASSERT_NE(holder, nullptr);
+    const RunResult closed = Run({"close", "--name", m_GatewayName, "--loader-name", taken, "--timeout", "1"});
+    EXPECT_EQ(closed.exitCode, 1);
+    EXPECT_EQ(closed.err, "varnholtctl close: the loader window VarnholtLoader/" + taken +
+                              " is already taken by another loader\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(WaitExit(gateway, 0), -1);  // no close request went out
 }
 
 TEST_F(VarnholtctlTest, CloseReportsAGatewayThatLeftWithoutConfirming) {
