@@ -1,0 +1,22 @@
+#include "platform/ModuleFile.h"
+
+#include <dlfcn.h>
+
+namespace plat {
+
+ModuleHandle LoadModuleFile(const std::string& path, std::string* error) {
+    const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
+    // RTLD_NOW, as for LoadModule: an unresolved symbol fails the load, not a later call.
+    ModuleHandle handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr && error != nullptr) {
+        const char* why = ::dlerror();
+        *error = why ? why : file;
+    }
+    return handle;
+}
+
+void UnloadModule(ModuleHandle module) {
+    if (module != nullptr) ::dlclose(module);
+}
+
+}  // namespace plat
