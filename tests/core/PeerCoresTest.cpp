@@ -124,16 +124,6 @@ TEST_F(PeerObjectTest, RouteServerStampsItsOwnSlotIntoEveryHeader) {
     EXPECT_EQ(got[1].head, Head(4, 6, 5, 0, 5));
 }
 
-TEST_F(PeerObjectTest, EachKindRecordsUnderItsServerType) {
-    GameServer game(nullptr, 0, &queue);
-    LoginServer login(nullptr, 0, &queue);
-    RouteServer route(nullptr, 0, &queue);
-    EXPECT_EQ(game.GetRecorder(), 3);
-    EXPECT_EQ(login.GetRecorder(), 4);
-    EXPECT_EQ(route.GetRecorder(), 5);
-    EXPECT_EQ(game.GetTargetQueue(), &queue);
-}
-
 TEST_F(PeerObjectTest, DataServerPacketsGetTheirSlotFromTheHeaderWhateverTheirType) {
     DataServerCore link(&queue);
     EXPECT_EQ(link.GetName(), "VarnholtServer");
