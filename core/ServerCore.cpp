@@ -20,7 +20,7 @@ MMORPGPacket* CopyOf(const MMORPGPacket* packet) {
     return copy;
 }
 
-// A keep-alive from this gateway to every link of one server type.
+// A keep-alive from this gateway for one link of the given server type.
 MMORPGPacket* NewKeepAlive(uint8_t destServerType) {
     MMORPGPacket* packet = AllocPacket();
     if (packet == nullptr) return nullptr;
@@ -291,7 +291,9 @@ void CServerCore::BroadcastToService(INetProcess& service, uint8_t serverType, M
 
 void CServerCore::SendKeepAlive() {
     const uint32_t now = plat::GetTickMs();
-    // Unsigned difference: the wrap of the 32-bit tick is harmless.
+    // Unsigned difference: the wrap of the 32-bit tick is harmless. The
+    // first idle pass sends whatever the tick reads (a host up for less than
+    // 30 s, or a tick just past its wrap, would otherwise delay it).
     if (m_KeepAliveSent && now - m_LastKeepAliveTick < kKeepAliveIntervalMs) return;
     m_KeepAliveSent = true;
     m_LastKeepAliveTick = now;
