@@ -11,6 +11,7 @@
 // long as the process object, so a pointer read from the index stays valid.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -104,6 +105,6 @@ private:
     INetService* m_Service;  // released by the destructor
     PacketQueue* m_TargetQueue;
     PacketQueue m_DispQueue;
-    bool m_Running = false;
+    std::atomic<bool> m_Running{false};  // set on the window thread, read by the process thread
     IWakeable* m_WakeTarget = nullptr;
 };

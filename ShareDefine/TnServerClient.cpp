@@ -11,6 +11,9 @@
 
 TnServerClient::TnServerClient() : m_Socket(GetNqBlockSocket()) {
     if (m_Socket != nullptr) m_Socket->SockSetup(0);
+    // Through the socket object, so a close on the receive thread can never
+    // leave this thread writing to a descriptor number that was reused.
+    m_SendStream.SetSocketObject(m_Socket);
     m_Dispatcher.SetOnPack(PackClosure{&TnServerClient::OnPackThunk, this});
 }
 
@@ -111,7 +114,14 @@ int TnServerClient::ThreadRecvPack() {
 }
 
 void TnServerClient::RetryIfDue() {
-    if (GetStopFlag() || !m_LinkLost.load(std::memory_order_acquire)) return;
+    if (GetStopFlag()) return;
+    if (!m_LinkLost.load(std::memory_order_acquire)) {
+        // Never connected: the owner's Connect comes first. Connected once
+        // and now down without a loss being handled (a failed write ended
+        // the connection while this thread was not reading): handle it now.
+        if (m_Generation.load(std::memory_order_acquire) != 0) Reconnect();
+        return;
+    }
     uint32_t lastAttempt;
     {
         std::lock_guard lock(m_ConnectLock);
@@ -132,7 +142,6 @@ int TnServerClient::ThreadSendPack() {
         std::unique_lock lock(m_ConnectLock, std::try_to_lock);
         if (!lock.owns_lock() || m_LinkLost.load(std::memory_order_acquire)) return 1;
         generation = m_Generation.load(std::memory_order_acquire);
-        m_SendStream.SetSocket(m_Socket->SockGetHandle());
     }
     if (!WriteHeldBytes(generation)) return 1;
 

@@ -4,9 +4,15 @@
 
 #include <cerrno>
 
+#include "modules/nqBlockClient/INqBlockSocket.h"
 #include "platform/LastError.h"
 
 int CNetStream::Write(const char* data, int len) {
+    if (m_SocketObject != nullptr) {
+        const int sent = m_SocketObject->SockSend(data, len);
+        if (sent <= 0) plat::SetLastError(static_cast<uint32_t>(m_SocketObject->SockGetLastError()));
+        return sent;
+    }
     int total = 0;
     while (total < len) {
         // MSG_NOSIGNAL: a peer that went away is a failed write, not a SIGPIPE.

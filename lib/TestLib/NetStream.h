@@ -1,9 +1,13 @@
 // CNetStream: the coalescing send stream over a blocking socket (the
 // DataServer link). A failed flush keeps the buffered bytes for the next
-// flush. Re-pointed at the new socket after a reconnect.
+// flush. It writes either to a raw descriptor or, preferably, through the
+// blocking-client object, which keeps the descriptor alive while a write is
+// under way even if another thread closes the connection.
 #pragma once
 
 #include "lib/TestLib/BufferedSendStream.h"
+
+class INqBlockSocket;
 
 class CNetStream final : public BufferedSendStream {
 public:
@@ -11,6 +15,8 @@ public:
 
     void SetSocket(int socketHandle) { m_Socket = socketHandle; }
     int GetSocket() const { return m_Socket; }
+    // Writes go through this object (not owned) instead of the descriptor.
+    void SetSocketObject(INqBlockSocket* socket) { m_SocketObject = socket; }
 
 protected:
     int Write(const char* data, int len) override;
@@ -19,4 +25,5 @@ protected:
 
 private:
     int m_Socket;
+    INqBlockSocket* m_SocketObject = nullptr;
 };
