@@ -39,10 +39,9 @@ test-asan: deps
 bench: build
 	@for b in $(BUILD_DIR)/bin/bench_*; do echo "== $$b"; $$b; done
 
+# The gateway with the bundled DataServer simulator, in $(BUILD_DIR)/run.
 run: build
-	@echo "make run: the relay (server core and its links) is not built yet;"
-	@echo "          this target will start the gateway once it is. Built so far:"
-	@ls $(BUILD_DIR)/bin
+	@bash scripts/run-gateway.sh $(BUILD_DIR)
 
 clean:
 	rm -rf $(BUILD_DIR) $(TSAN_DIR) $(ASAN_DIR)

@@ -1,0 +1,121 @@
+#include "app/ConsoleApp.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "infra/CommonFunc.h"
+#include "infra/ErrorLogEventNotice.h"
+#include "platform/CrashReporter.h"
+#include "platform/MessageWindow.h"
+#include "platform/WinPath.h"
+#include "platform/WindowPost.h"
+
+namespace {
+
+sigset_t CloseSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGINT);
+    return signals;
+}
+
+}  // namespace
+
+ConsoleApp::ConsoleApp(bool autostart) : m_Autostart(autostart) {
+    // Blocked before any worker thread exists, so every thread inherits the
+    // mask and the signals arrive only through the descriptor below.
+    const sigset_t signals = CloseSignals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    m_SignalFd = ::signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
+    ::signal(SIGPIPE, SIG_IGN);
+}
+
+ConsoleApp::~ConsoleApp() {
+    if (m_SignalFd >= 0) ::close(m_SignalFd);
+}
+
+int ConsoleApp::Run(const std::vector<std::string>& arguments) {
+    plat::CrashReporter::Install(plat::TranslatePath("D:\\ServerLog\\"), &ExceptionCodeName);
+    m_Window = plat::MessageWindow::Create(kWindowClass, kWindowName, plat::MessageWindow::NameClash::KeepUnnamed);
+    m_View.SetPump([this](int waitMs) { Pump(waitMs); });
+    m_Form = std::make_unique<TfrmVarnholt>(m_View, &ConsoleApp::SendToLoader);
+
+    std::vector<std::string> createArguments = arguments;
+    const bool loaderAutostart = arguments.size() == 3 && strcasecmp(arguments[0].c_str(), "autostart") == 0;
+    if (m_Autostart && !loaderAutostart && arguments.empty()) createArguments = {"autostart", "", ""};
+
+    m_NextRefresh = Clock::now() + std::chrono::milliseconds(kRefreshIntervalMs);
+    m_NextLaunch = Clock::now() + std::chrono::milliseconds(kLaunchIntervalMs);
+    const bool created = m_Form->FormCreate(createArguments);
+    if (created && !m_Form->ExitRequested()) {
+        while (!m_Form->ExitRequested() && !m_View.TerminateRequested()) Pump(kRefreshIntervalMs);
+    }
+    m_Form->FormDestroy();
+    return m_Form->ExitCode();
+}
+
+void ConsoleApp::Pump(int waitMs) {
+    pollfd fds[2] = {{m_SignalFd, POLLIN, 0}, {m_Window ? m_Window->Fd() : -1, POLLIN, 0}};
+    const int timeout = std::max(0, std::min(waitMs, MillisecondsToNextTimer()));
+    const int ready = ::poll(fds, 2, timeout);
+    if (ready > 0 && (fds[0].revents & POLLIN)) OnSignal();
+    if (ready > 0 && m_Window && (fds[1].revents & POLLIN)) {
+        m_Window->Dispatch([this](const plat::WindowMessage& message) { OnWindowMessage(message); });
+    }
+    RunDueTimers();
+}
+
+void ConsoleApp::OnWindowMessage(const plat::WindowMessage& message) {
+    MainWindowMessage converted;
+    converted.id = message.msg;
+    converted.wParam = message.wParam;
+    converted.lParam = message.lParam;
+    converted.dwData = message.dwData;
+    converted.copyData.assign(message.data.begin(), message.data.end());
+    m_Form->WindowProc(converted);
+}
+
+void ConsoleApp::OnSignal() {
+    signalfd_siginfo info{};
+    while (::read(m_SignalFd, &info, sizeof(info)) == static_cast<ssize_t>(sizeof(info))) {
+    }
+    // A signal that comes while the close is already under way changes nothing.
+    if (m_Closing) return;
+    m_Closing = true;
+    if (m_Form->CloseQuery()) {
+        m_Form->FormClose();
+    } else {
+        m_Closing = false;
+    }
+}
+
+int ConsoleApp::MillisecondsToNextTimer() const {
+    const auto next = std::min(m_NextRefresh, m_NextLaunch);
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count();
+    return static_cast<int>(std::max<int64_t>(0, left));
+}
+
+void ConsoleApp::RunDueTimers() {
+    const auto now = Clock::now();
+    if (now >= m_NextLaunch) {
+        m_NextLaunch = now + std::chrono::milliseconds(kLaunchIntervalMs);
+        if (m_View.LaunchTimerEnabled()) m_Form->LaunchTimerTick();
+    }
+    if (now >= m_NextRefresh) {
+        m_NextRefresh = now + std::chrono::milliseconds(kRefreshIntervalMs);
+        // The monitoring view joins this tick later; the error-log notice
+        // ticks whether or not the view refreshes.
+        CErrorLogEventNotice::Instance().TickNotice();
+    }
+}
+
+void ConsoleApp::SendToLoader(const std::string& className, const std::string& windowName, uint32_t message) {
+    if (className.empty() && windowName.empty()) return;
+    if (auto loader = plat::FindWindow(className, windowName)) plat::PostMessage(*loader, message, 0, 0);
+}

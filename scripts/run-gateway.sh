@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Runs the gateway the way `make run` does: in a runtime folder under the
+# build folder, with the bundled DataServer simulator standing in for a real
+# DataServer, and the headless daemon in the foreground. Ctrl-C stops the
+# daemon first (in order, as a confirmed close) and then the simulator.
+#
+# Usage: scripts/run-gateway.sh [BUILD_DIR]
+# To use a real DataServer instead, set edtDataServerIP in
+# <runtime>/VarnholtServer.ini and edtDataServerPort in <runtime>/Config/Config.ini,
+# and set VARNHOLT_NO_SIMULATOR=1.
+set -euo pipefail
+
+build_dir=$(cd "${1:-build}" && pwd)
+bin="$build_dir/bin"
+runtime="$build_dir/run"
+mkdir -p "$runtime"
+cd "$runtime"
+
+data_port=16899
+if [ -f Config/Config.ini ]; then
+  configured=$(sed -n 's/^[[:space:]]*edtDataServerPort[[:space:]]*=[[:space:]]*\([0-9]*\).*/\1/p' Config/Config.ini | head -n 1)
+  [ -n "$configured" ] && data_port=$configured
+fi
+
+sim_pid=""
+if [ "${VARNHOLT_NO_SIMULATOR:-0}" != "1" ]; then
+  # Its own session: the terminal's Ctrl-C reaches only the daemon, so the
+  # DataServer stays up until the gateway has stopped.
+  setsid "$bin/varnsim" dataserver --port "$data_port" &
+  sim_pid=$!
+  echo "run-gateway: DataServer simulator on 127.0.0.1:$data_port (pid $sim_pid)"
+fi
+
+stop_simulator() {
+  if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
+    kill -TERM "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+    echo "run-gateway: DataServer simulator stopped"
+  fi
+}
+trap stop_simulator EXIT
+
+echo "run-gateway: runtime folder $runtime; GameServer 19003, LoginServer 19007, RouteServer 19008 (defaults)"
+daemon_status=0
+"$bin/VarnholtServerd" || daemon_status=$?
+exit "$daemon_status"
