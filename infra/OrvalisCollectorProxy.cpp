@@ -82,6 +82,10 @@ bool COrvalisCollectorProxy::EnsureCollector() {
 }
 
 bool COrvalisCollectorProxy::EnsureLocked() {
+    // The once-flag states the rule (one load attempt, one EventReportEasyInit
+    // per process); the lock, needed anyway so UnloadCollector cannot drop the
+    // module under a report, is what makes a report from the logging thread
+    // wait for a load under way on the window thread.
     std::call_once(m_FirstUse, [this] {
         if (!m_LoadAttempted) LoadLocked();
         if (m_Module != nullptr && !m_EasyInitCalled) {
