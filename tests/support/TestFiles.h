@@ -68,6 +68,15 @@ inline std::string LineText(const std::string& line) {
     return threadEnd == std::string::npos ? std::string() : line.substr(threadEnd + 2);
 }
 
+// How often a text occurs in another (non-overlapping).
+inline int CountOf(const std::string& text, const std::string& fragment) {
+    int count = 0;
+    for (size_t at = text.find(fragment); at != std::string::npos; at = text.find(fragment, at + fragment.size())) {
+        ++count;
+    }
+    return count;
+}
+
 struct RunResult {
     int exitCode = -1;  // -1 when the program did not exit normally
     std::string out;
