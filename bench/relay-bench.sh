@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# Round trips RouteServer -> gateway -> DataServer -> gateway -> RouteServer,
+# measured with the peer simulator, beside the same load sent straight to
+# the DataServer simulator (the limit of this machine for the shape).
+#
+# Usage: bench/relay-bench.sh [BUILD_DIR]
+#   DURATION=5      seconds per throughput row
+#   SOAK_SECONDS=0  when > 0, a full-load run of that length that samples
+#                   the gateway's resident size after 60 s and at the end
+# Prints one line per row and the gateway's CPU per round trip (user+system
+# time of the gateway process over the row, divided by its round trips).
+set -euo pipefail
+
+build_dir=$(cd "${1:-build}" && pwd)
+bin="$build_dir/bin"
+duration=${DURATION:-5}
+soak=${SOAK_SECONDS:-0}
+ticks=$(getconf CLK_TCK)
+
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1]); s.close()'; }
+json_field() { python3 -c 'import json,sys; d=json.loads(sys.stdin.read().strip().splitlines()[-1]); print(d[sys.argv[1]])' "$1"; }
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+rss_kib() { awk '/^VmRSS:/ {print $2}' "/proc/$1/status"; }
+
+runtime=$(mktemp -d)
+data_port=$(free_port); route_port=$(free_port); game_port=$(free_port); login_port=$(free_port)
+mkdir -p "$runtime/Config"
+printf '[VarnholtServer]\nedtDataServerIP=127.0.0.1\nedtMutexSign=\n' > "$runtime/VarnholtServer.ini"
+printf '[VarnholtServer]\nedtDataServerPort=%s\nedtRouteServerPort=%s\nedtRouteServerCount=16\nedtGameServerPort=%s\nedtGameServerCount=1\nedtLoginServerPort=%s\nedtLoginServerCount=1\n' \
+  "$data_port" "$route_port" "$game_port" "$login_port" > "$runtime/Config/Config.ini"
+
+"$bin/varnsim" dataserver --port "$data_port" --quiet > "$runtime/dataserver.txt" 2>&1 &
+sim_pid=$!
+( cd "$runtime" && exec "$bin/VarnholtServerd" > "$runtime/gateway.txt" 2>&1 ) &
+gateway_pid=$!
+cleanup() {
+  kill -TERM "$gateway_pid" 2>/dev/null || true
+  wait "$gateway_pid" 2>/dev/null || true
+  kill -TERM "$sim_pid" 2>/dev/null || true
+  wait "$sim_pid" 2>/dev/null || true
+  rm -rf "$runtime"
+}
+trap cleanup EXIT
+
+for _ in $(seq 100); do grep -q "Running..." "$runtime/gateway.txt" 2>/dev/null && break; sleep 0.1; done
+grep -q "Running..." "$runtime/gateway.txt" || { echo "gateway did not start"; cat "$runtime/gateway.txt"; exit 1; }
+sleep 1
+idle_rss=$(rss_kib "$gateway_pid")
+
+# run_row NAME PORT CONNECTIONS WINDOW SIZE [through-gateway: 1|0]
+run_row() {
+  local name=$1 port=$2 connections=$3 window=$4 size=$5 gateway=$6
+  local before after out trips rtps mbps p50 p99 p999 cpu_us=""
+  before=$(cpu_ticks "$gateway_pid")
+  out=$("$bin/varnsim" route --port "$port" --connections "$connections" --window "$window" --size "$size" \
+        --duration "$duration" --count 0 --json --quiet --timeout 30)
+  after=$(cpu_ticks "$gateway_pid")
+  trips=$(echo "$out" | json_field replies)
+  rtps=$(echo "$out" | json_field round_trips_per_s)
+  mbps=$(echo "$out" | json_field mb_per_s)
+  p50=$(echo "$out" | json_field p50_us); p99=$(echo "$out" | json_field p99_us); p999=$(echo "$out" | json_field p999_us)
+  if [ "$gateway" = 1 ] && [ "$trips" -gt 0 ]; then
+    cpu_us=$(python3 -c "print(f'{($after - $before) / $ticks * 1e6 / $trips:.2f}')")
+  fi
+  printf '%-28s %12.0f rt/s %9.2f MB/s  p50 %6s us  p99 %6s us  p99.9 %6s us  %s\n' \
+    "$name" "$rtps" "$mbps" "$p50" "$p99" "$p999" "${cpu_us:+gateway CPU ${cpu_us} us/rt}"
+  echo "$rtps" > "$runtime/last_rtps"
+}
+
+echo "relay benchmark: ${duration}s per row; gateway idle RSS ${idle_rss} KiB"
+for size in 64 1024; do
+  run_row "direct  8x16 ${size}B" "$data_port" 8 16 "$size" 0
+  direct=$(cat "$runtime/last_rtps")
+  run_row "gateway 8x16 ${size}B" "$route_port" 8 16 "$size" 1
+  through=$(cat "$runtime/last_rtps")
+  python3 -c "print(f'  gateway/direct = {100 * $through / $direct:.1f}%')"
+done
+run_row "direct  1x1 64B" "$data_port" 1 1 64 0
+run_row "gateway 1x1 64B" "$route_port" 1 1 64 1
+
+if [ "$soak" -gt 0 ]; then
+  "$bin/varnsim" route --port "$route_port" --connections 8 --window 16 --size 64 --duration "$soak" --count 0 \
+    --json --quiet --timeout 30 > "$runtime/soak.txt" &
+  soak_pid=$!
+  sleep 60
+  first_minute=$(rss_kib "$gateway_pid")
+  wait "$soak_pid"
+  at_end=$(rss_kib "$gateway_pid")
+  python3 -c "print(f'soak {${soak}}s at full load: RSS after 60 s {$first_minute} KiB, at the end {$at_end} KiB ({100 * ($at_end - $first_minute) / $first_minute:+.1f}%)')"
+fi
