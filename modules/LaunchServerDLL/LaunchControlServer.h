@@ -30,7 +30,12 @@ public:
     const char* GetEndpointName() override { return m_EndpointName.c_str(); }
     const char* GetLastError() override { return m_LastError.c_str(); }
     void Poll() override;
-    void OnSelfReady() override { Notice(lsReady, "OnSelfReady"); }
+    // A server that started during its own set-up (autostart) reports ready
+    // after it already runs: the state stays what the start made it.
+    void OnSelfReady() override {
+        const auto state = static_cast<ELaunchState>(m_State.load());
+        Notice(state == lsInit ? lsReady : state, "OnSelfReady");
+    }
     void OnStartBegin() override { Notice(lsStarting, "OnStartBegin"); }
     void OnStartDone() override { Notice(lsRunning, "OnStartDone"); }
     void OnStopBegin() override { Notice(lsStopping, "OnStopBegin"); }

@@ -344,4 +344,24 @@ TEST_F(GatewayEndToEndTest, TheLoaderStartsTheGatewayAndClosesIt) {
         5s));
 }
 
+TEST_F(GatewayEndToEndTest, TheLaunchControllerReportsAndStopsTheRelay) {
+    const std::string name = "e2e-launch-" + std::to_string(::getpid());
+    ::setenv("VARNHOLT_LAUNCH_NAME", name.c_str(), 1);  // inherited by the gateway
+    StartWithDataServer();
+    ::unsetenv("VARNHOLT_LAUNCH_NAME");
+    const std::string ctl = "'" + plat::ExecutableDir() + "varnholtctl' launch --timeout 10 --name " + name + " ";
+
+    const testsupport::RunResult status = testsupport::RunInFolder(folder, ctl + "status");
+    EXPECT_EQ(status.exitCode, 0) << status.err;
+    EXPECT_THAT(status.out, HasSubstr("state=running"));
+    const testsupport::RunResult again = testsupport::RunInFolder(folder, ctl + "start");
+    EXPECT_THAT(again.out, HasSubstr("refused"));  // already running
+
+    const testsupport::RunResult stop = testsupport::RunInFolder(folder, ctl + "stop");
+    EXPECT_EQ(stop.exitCode, 0) << stop.err;
+    EXPECT_THAT(stop.out, HasSubstr("ok"));
+    EXPECT_TRUE(gateway.WaitForOutput("You Can Close Me"));
+    EXPECT_TRUE(gateway.WaitForLog("All Thread Exit OK!"));
+}
+
 }  // namespace
