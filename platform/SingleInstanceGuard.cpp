@@ -10,6 +10,8 @@
 #include <climits>
 #include <cstdio>
 
+#include "platform/NameHash.h"
+
 namespace plat {
 namespace {
 
@@ -74,15 +76,6 @@ uint32_t* MapValue(int fd) {
 // Other processes touch the same 4 bytes, so every access is atomic.
 uint32_t Load(uint32_t* value) { return std::atomic_ref<uint32_t>(*value).load(std::memory_order_acquire); }
 void Store(uint32_t* value, uint32_t pid) { std::atomic_ref<uint32_t>(*value).store(pid, std::memory_order_release); }
-
-uint64_t Fnv1a64(const std::string& text) {
-    uint64_t hash = 0xcbf29ce484222325ull;
-    for (const char c : text) {
-        hash ^= static_cast<uint8_t>(c);
-        hash *= 0x100000001b3ull;
-    }
-    return hash;
-}
 
 }  // namespace
 

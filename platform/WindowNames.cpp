@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/NameHash.h"
+
 namespace plat {
 namespace {
 
@@ -26,15 +28,6 @@ void AppendEscaped(std::string& out, const std::string& part) {
             out += c;
         }
     }
-}
-
-uint64_t Fnv1a64(const std::string& text) {
-    uint64_t hash = 0xcbf29ce484222325ull;
-    for (const char c : text) {
-        hash ^= static_cast<uint8_t>(c);
-        hash *= 0x100000001b3ull;
-    }
-    return hash;
 }
 
 }  // namespace
