@@ -30,6 +30,7 @@ public:
     void SetCloseWarnLabel(const std::string& text, bool visible) override;
     void SetStatusLightRunning() override;
     void SetMutexSignText(const std::string& text) override;
+    void EchoLogLine(const std::string& text) override { Print("log", text); }
     void ShowMessage(const std::string& caption, const std::string& text) override;
     bool AskYesNo(const std::string& caption, const std::string& text) override;
     void ProcessPendingMessages(int waitMs) override;

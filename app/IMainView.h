@@ -18,6 +18,9 @@ public:
     virtual void SetCloseWarnLabel(const std::string& text, bool visible) = 0;
     virtual void SetStatusLightRunning() = 0;
     virtual void SetMutexSignText(const std::string& text) = 0;
+    // A progress line that was just logged ("Server Start Success!"); a
+    // console shows it, a window has its log panel for it.
+    virtual void EchoLogLine(const std::string& text) = 0;
 
     // A message box (information), and a yes/no question; a view without a
     // person in front of it answers as a running service needs.

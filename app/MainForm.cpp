@@ -247,6 +247,7 @@ void TfrmVarnholt::StartRelay() {
     m_View.SetRefreshTimer(true);
     GetLog()->LogRun("Starting Threads...OK!");
     GetLog()->LogRun("Server Start Success!");
+    m_View.EchoLogLine("Server Start Success!");
     m_StartTick = plat::GetTickMs();
     m_StartTimeText = LocalDateTimeText();
     m_View.SetStartTimeLabel(m_StartTimeText, true);
