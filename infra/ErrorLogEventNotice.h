@@ -52,7 +52,7 @@ private:
     COrvalisCollectorProxy* m_Collector;  // not owned
     std::string m_IniFile;
 
-    // Fields in the order of the design; the texts, the event id and the
+    // Fields in their documented order; the texts, the event id and the
     // interval are written only while not armed.
     std::atomic<bool> m_Open{false};
     std::string m_SessionId;

@@ -15,7 +15,7 @@ class CLaunchServerDLLProxy {
 public:
     static CLaunchServerDLLProxy& Instance();
 
-    // moduleName is the design-style name looked up beside the executable.
+    // moduleName is the Windows-style module name ("LaunchServerDLL.dll"), looked up beside the executable.
     explicit CLaunchServerDLLProxy(std::string moduleName = "LaunchServerDLL.dll");
     CLaunchServerDLLProxy(const CLaunchServerDLLProxy&) = delete;
     CLaunchServerDLLProxy& operator=(const CLaunchServerDLLProxy&) = delete;

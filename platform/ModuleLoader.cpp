@@ -19,8 +19,8 @@ bool EndsWithDll(const std::string& name) {
 
 }  // namespace
 
-std::string ModuleFileName(const std::string& designName) {
-    const std::string stem = EndsWithDll(designName) ? designName.substr(0, designName.size() - 4) : designName;
+std::string ModuleFileName(const std::string& windowsName) {
+    const std::string stem = EndsWithDll(windowsName) ? windowsName.substr(0, windowsName.size() - 4) : windowsName;
     return "lib" + stem + ".so";
 }
 
@@ -34,8 +34,8 @@ std::string ExecutableDir() {
     return slash == std::string::npos ? "./" : full.substr(0, slash + 1);
 }
 
-ModuleHandle LoadModule(const std::string& designName) {
-    const std::string path = ExecutableDir() + ModuleFileName(designName);
+ModuleHandle LoadModule(const std::string& windowsName) {
+    const std::string path = ExecutableDir() + ModuleFileName(windowsName);
     // RTLD_NOW: a module with an unresolved symbol fails here, at start-up,
     // rather than in the middle of a call.
     ModuleHandle handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);

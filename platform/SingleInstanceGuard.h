@@ -37,7 +37,7 @@ public:
     // The owner seen by the last Acquire (0 before, or after Failed).
     pid_t OwnerPid() const { return m_OwnerPid; }
 
-    // The shared-memory name for a design name: "Global\\_VarnholtServer" ->
+    // The shared-memory name for a Windows object name: "Global\\_VarnholtServer" ->
     // "/varnholt-Global__VarnholtServer" (slashes and backslashes become '_').
     static std::string SharedMemoryName(const std::string& name);
 

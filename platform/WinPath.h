@@ -1,4 +1,4 @@
-// The one place where the Windows paths of the design become Linux paths.
+// The one place where Windows paths (settings, defaults) become Linux paths.
 //
 //  - A path with a drive letter ("D:\\ServerLog\\") lives below the data
 //    root, in a folder named after the drive: <root>/D/ServerLog/.

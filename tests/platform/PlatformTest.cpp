@@ -58,7 +58,7 @@ TEST(WinPathTest, DataRootDefaultsToTheWorkingDirectory) {
     EXPECT_EQ(plat::TranslatePath("D:\\ServerLog\\"), std::string(cwd) + "/D/ServerLog/");
 }
 
-TEST(ModuleLoaderTest, DesignNamesMapToSharedObjectsBesideTheExecutable) {
+TEST(ModuleLoaderTest, WindowsNamesMapToSharedObjectsBesideTheExecutable) {
     EXPECT_EQ(plat::ModuleFileName("Lognest.dll"), "libLognest.so");
     EXPECT_EQ(plat::ModuleFileName("QXNetService.DLL"), "libQXNetService.so");
     EXPECT_EQ(plat::ModuleFileName("VexConfig"), "libVexConfig.so");

@@ -32,7 +32,7 @@ int64_t StoredOwner(const std::string& name) {
     return ok ? static_cast<int64_t>(value) : -1;
 }
 
-TEST(SingleInstanceGuardTest, DesignNameBecomesASharedMemoryNameWithoutSlashes) {
+TEST(SingleInstanceGuardTest, WindowsNameBecomesASharedMemoryNameWithoutSlashes) {
     EXPECT_EQ(SingleInstanceGuard::SharedMemoryName("Global\\_VarnholtServer"), "/varnholt-Global__VarnholtServer");
     EXPECT_EQ(SingleInstanceGuard::SharedMemoryName("a/b\\c"), "/varnholt-a_b_c");
     const std::string hashed = SingleInstanceGuard::SharedMemoryName(std::string(300, 'n'));

@@ -155,7 +155,7 @@ TEST(OrvalisCollectorLoadTest, IncompleteModuleIsUnloadedAndNotRetried) {
     EXPECT_EQ(log->CountContaining("LoadCollecterDll Ok!"), 1);
 }
 
-TEST(OrvalisCollectorLoadTest, DefaultCandidatesFollowTheDesignOrder) {
+TEST(OrvalisCollectorLoadTest, DefaultCandidatesAreTriedInTheirDocumentedOrder) {
     const std::vector<std::string> candidates = COrvalisCollectorProxy::DefaultCandidates();
     ASSERT_EQ(candidates.size(), 4u);
     EXPECT_EQ(candidates[0], plat::ExecutableDir() + "libOrvalisCollector.so");
