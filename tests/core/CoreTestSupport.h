@@ -12,38 +12,23 @@
 
 #include "ShareDefine/MMORPGPacketPool.h"
 #include "tests/support/LoopbackPeer.h"
+#include "tests/support/PacketFrames.h"
 
 namespace coretest {
 
 using namespace std::chrono_literals;
 
-struct Frame {
-    uint32_t context = 0;
-    int16_t destIndex = 0;
-    uint8_t packType = 0;
-    uint8_t destServerType = 0;
-    uint8_t srcServerType = 0;
-    std::string payload;
-};
+using Frame = testsupport::ParsedPacket;
 
 // The next whole frame from the peer, or nullopt when none came in time.
 inline std::optional<Frame> ReadFrame(nettest::LoopbackPeer& peer, std::chrono::milliseconds timeout = 10s) {
-    const std::string prefix = peer.Receive(6, timeout);
-    if (prefix.size() < 6 || static_cast<uint8_t>(prefix[0]) != 0xFF || static_cast<uint8_t>(prefix[1]) != 0xCC) {
-        return std::nullopt;
-    }
+    std::string bytes = peer.Receive(6, timeout);
+    if (bytes.size() < 6) return std::nullopt;
     uint32_t length = 0;
-    for (int i = 0; i < 4; ++i) length |= static_cast<uint32_t>(static_cast<uint8_t>(prefix[2 + i])) << (8 * i);
-    if (length < 9) return std::nullopt;
-    const std::string body = peer.Receive(length, timeout);
-    if (body.size() < length) return std::nullopt;
+    for (int i = 0; i < 4; ++i) length |= static_cast<uint32_t>(static_cast<uint8_t>(bytes[2 + i])) << (8 * i);
+    bytes += peer.Receive(length, timeout);
     Frame frame;
-    for (int i = 0; i < 4; ++i) frame.context |= static_cast<uint32_t>(static_cast<uint8_t>(body[i])) << (8 * i);
-    frame.destIndex = static_cast<int16_t>(static_cast<uint8_t>(body[4]) | (static_cast<uint8_t>(body[5]) << 8));
-    frame.packType = static_cast<uint8_t>(body[6]);
-    frame.destServerType = static_cast<uint8_t>(body[7]);
-    frame.srcServerType = static_cast<uint8_t>(body[8]);
-    frame.payload = body.substr(9);
+    if (!testsupport::TakeFrame(bytes, frame)) return std::nullopt;
     return frame;
 }
 
