@@ -351,9 +351,9 @@ TEST_F(GatewayEndToEndTest, TheLoaderStartsTheGatewayAndClosesIt) {
     const testsupport::RunResult closed =
         testsupport::RunInFolder(folder, "'" + plat::ExecutableDir() + "varnholtctl' close --timeout 20");
     EXPECT_EQ(closed.exitCode, 0) << closed.out << closed.err;
-    EXPECT_TRUE(testsupport::WaitUntil(
-        [&] { return testsupport::ReadAll(folder / "D/ServerLog/" + testsupport::FileNames(folder / "D/ServerLog").front()).find("Close Program") != std::string::npos; },
-        5s));
+    // The gateway was the loader's child, not ours: read its day log by name.
+    testsupport::GatewayProcess logReader(folder);
+    EXPECT_TRUE(logReader.WaitForLog("Close Program", 5s)) << testsupport::FileNames(folder / "D/ServerLog").size();
 }
 
 TEST_F(GatewayEndToEndTest, TheLaunchControllerReportsAndStopsTheRelay) {
