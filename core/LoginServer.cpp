@@ -8,11 +8,5 @@ LoginServer::LoginServer(INetService* service, int poolIndex, PacketQueue* targe
 }
 
 void LoginServer::OnRecvPack(MMORPG::tagPackHead* head, const char* data, int len) {
-    MMORPG::tagPackHead queued = *head;
-    int32_t destIndex = 0;  // a pooled packet's reset value, kept for broadcasts
-    if (queued.packType != MMORPG::atBroadcast) {
-        destIndex = queued.DestIndex;
-        queued.DestIndex = 0;
-    }
-    peer::QueueReceivedPack(GetTargetQueue(), queued, data, len, destIndex, "LoginServer");
+    peer::QueueKeepingBroadcastHeader(GetTargetQueue(), *head, data, len, "LoginServer");
 }

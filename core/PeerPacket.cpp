@@ -38,4 +38,15 @@ const char* PeerIPText(QXNetClient* client) {
     return ip != nullptr ? ip : "";
 }
 
+bool QueueKeepingBroadcastHeader(PacketQueue* queue, const MMORPG::tagPackHead& head, const char* data, int len,
+                                 const char* receiver) {
+    MMORPG::tagPackHead queued = head;
+    int32_t destIndex = 0;
+    if (queued.packType != MMORPG::atBroadcast) {
+        destIndex = queued.DestIndex;
+        queued.DestIndex = 0;
+    }
+    return QueueReceivedPack(queue, queued, data, len, destIndex, receiver);
+}
+
 }  // namespace peer

@@ -21,6 +21,13 @@ namespace peer {
 bool QueueReceivedPack(PacketQueue* queue, const MMORPG::tagPackHead& head, const char* data, int len,
                        int32_t destIndex, const char* receiver);
 
+// The rule GameServers and LoginServers share: the header's DestIndex becomes
+// the routing slot and is cleared, except in a broadcast, whose header keeps
+// it (the sender's own slot, which the broadcast then skips) while the
+// routing slot stays at the pooled packet's reset value 0.
+bool QueueKeepingBroadcastHeader(PacketQueue* queue, const MMORPG::tagPackHead& head, const char* data, int len,
+                                 const char* receiver);
+
 // The header of the notice a lost link injects: all zero but packType
 // atBroadcast, DestIndex -1 and the lost link's server type as source.
 MMORPG::tagPackHead LinkDownHead(uint8_t srcServerType);
