@@ -346,6 +346,17 @@ TEST_F(GatewayEndToEndTest, TheLoaderStartsTheGatewayAndClosesIt) {
     const testsupport::RunResult started = testsupport::RunInFolder(
         folder, "'" + plat::ExecutableDir() + "varnholtctl' start --exe '" + plat::ExecutableDir() + "VarnholtServerd' --timeout 20");
     ASSERT_EQ(started.exitCode, 0) << started.out << started.err;
+    // The gateway is the loader's child, not ours: whatever happens below,
+    // it must not outlive the test.
+    const size_t pidAt = started.out.find("(pid ");
+    const pid_t gatewayPid = pidAt == std::string::npos ? 0 : static_cast<pid_t>(std::atoi(started.out.c_str() + pidAt + 5));
+    struct KillOnExit {
+        pid_t pid;
+        ~KillOnExit() {
+            if (pid > 0) ::kill(pid, SIGKILL);
+        }
+    } killOnExit{gatewayPid};
+    EXPECT_GT(gatewayPid, 0) << started.out;
     auto accepted = dataListener.Accept(5s);
     ASSERT_NE(accepted, nullptr);
     const testsupport::RunResult closed =
