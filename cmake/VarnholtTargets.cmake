@@ -7,9 +7,23 @@ function(varnholt_warnings target)
                                            -Wno-unused-parameter -Werror)
 endfunction()
 
-# A module that the program loads at run time: lib<Name>.so beside the executables.
+# A module that the program loads at run time: lib<Name>.so beside the
+# executables. Only its C entry points are visible: symbols are hidden by
+# default, and an exports.map beside the module's CMakeLists.txt, when there
+# is one, also keeps the static libraries it links private. Every symbol must
+# resolve at link time, except in sanitizer builds, whose runtimes come from
+# the executable.
 function(varnholt_module target)
-  set_target_properties(${target} PROPERTIES PREFIX "lib" OUTPUT_NAME ${target})
+  set_target_properties(${target} PROPERTIES PREFIX "lib" OUTPUT_NAME ${target}
+                                             CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+  set(exports_map ${CMAKE_CURRENT_SOURCE_DIR}/exports.map)
+  if(EXISTS ${exports_map})
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${exports_map})
+    target_link_options(${target} PRIVATE "-Wl,--version-script=${exports_map}" "-Wl,--exclude-libs,ALL")
+  endif()
+  if(NOT VARNHOLT_ASAN AND NOT VARNHOLT_TSAN)
+    target_link_options(${target} PRIVATE -Wl,--no-undefined)
+  endif()
   varnholt_warnings(${target})
 endfunction()
 
