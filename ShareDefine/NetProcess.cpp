@@ -89,6 +89,7 @@ void INetProcess::AddServerObj(QXNetClient* client, std::unique_ptr<IServerObj> 
 }
 
 void INetProcess::ProcessNetMsg() {
+    m_MsgPassCut = false;
     if (m_Service == nullptr) return;
     tagNetMsg msg;
     while (m_Service->GetMsg(&msg)) {
@@ -114,7 +115,10 @@ void INetProcess::ProcessNetMsg() {
             default:
                 break;  // other kinds are consumed and ignored
         }
-        if (!goOn) return;
+        if (!goOn) {
+            m_MsgPassCut = true;
+            return;
+        }
     }
 }
 

@@ -48,6 +48,8 @@ public:
     // "%s(%0.2f kb)(Commit:%0.2f kb)": the send rate text, bytes sent and
     // bytes committed by the service, in KiB.
     /* 13 */ virtual std::string GetSendCounterText();
+    // Drains the service's queue; a pass that ends early (a missing client
+    // or object) leaves the rest for the next pass, see HasPendingWork.
     /* 14 */ virtual void ProcessNetMsg();
     /* 15 */ virtual void SendAll();
     // The service's count of live connections.
@@ -62,6 +64,11 @@ public:
     // empty queue, when a packet is pushed for dispatch, and when a packet
     // is queued for one of the server objects.
     void SetWakeTarget(IWakeable* target);
+
+    // True when the last passes left work that no wake will announce: the
+    // rest of a message pass that ended early, or dispatch packets left
+    // behind a failed one. The process thread then calls again at once.
+    bool HasPendingWork() { return m_MsgPassCut || m_DispQueue.Count() > 0; }
 
     INetService* GetService() const { return m_Service; }
     PacketQueue* GetTargetQueue() const { return m_TargetQueue; }
@@ -107,4 +114,5 @@ private:
     PacketQueue m_DispQueue;
     std::atomic<bool> m_Running{false};  // set on the window thread, read by the process thread
     IWakeable* m_WakeTarget = nullptr;
+    bool m_MsgPassCut = false;  // process thread only
 };

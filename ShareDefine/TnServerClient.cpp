@@ -7,6 +7,7 @@
 #include "platform/LastError.h"
 #include "platform/Tick.h"
 #include "infra/HexDump.h"
+#include "infra/IWakeable.h"
 #include "ShareDefine/NetLibAdapters.h"
 
 TnServerClient::TnServerClient() : m_Socket(GetNqBlockSocket()) {
@@ -133,7 +134,9 @@ void TnServerClient::RetryIfDue() {
 
 int TnServerClient::ThreadSendPack() {
     const bool hasWork = !m_HeldBytes.empty() || m_SendStream.BufferedBytes() > 0 || m_SendQueue.Count() > 0;
-    if (!hasWork || !SockIsConnected()) return 1;
+    // A push wakes this thread; while the link is down it looks again every millisecond.
+    if (!hasWork) return kIdleUntilWokenMs;
+    if (!SockIsConnected()) return 1;
 
     uint32_t generation;
     {

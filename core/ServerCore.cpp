@@ -1,7 +1,9 @@
 #include "core/ServerCore.h"
 
+#include <algorithm>
 #include <cstdio>
 
+#include "infra/IWakeable.h"
 #include "infra/Log.h"
 #include "infra/SingleThread.h"
 #include "infra/ThreadManager.h"
@@ -195,7 +197,10 @@ int CServerCore::ProcessPackWork() {
     m_RouteServer.SendAll();
     m_LoginServer.SendAll();
     m_GameServer.SendAll();
-    return 1;
+    const bool workLeft =
+        m_RouteServer.HasPendingWork() || m_LoginServer.HasPendingWork() || m_GameServer.HasPendingWork();
+    // Everything else that reaches this thread wakes it.
+    return workLeft ? 0 : kIdleUntilWokenMs;
 }
 
 // ---------------------------------------------------------------------------
@@ -205,10 +210,10 @@ int CServerCore::ProcessPackWork() {
 int CServerCore::DispatchPackWork() {
     if (m_RecvQueue.Count() == 0) {
         SendKeepAlive();
-        return 1;
+        return IdleSleepMs();
     }
     MMORPGPacket* packet = m_RecvQueue.Pop();
-    if (packet == nullptr) return 1;
+    if (packet == nullptr) return IdleSleepMs();
     m_DispatchCounter.AddBytes(static_cast<uint32_t>(packet->GetDataLen()));
     Route(packet);
     return 0;
@@ -301,6 +306,15 @@ void CServerCore::SendKeepAlive() {
     SendKeepAliveTo(m_GameServer, MMORPG::stGameServer);
     SendKeepAliveTo(m_LoginServer, MMORPG::stLoginServer);
     if (MMORPGPacket* packet = NewKeepAlive(MMORPG::stDataServer)) PushToDataServer(packet);
+}
+
+int CServerCore::IdleSleepMs() const {
+    // Every push to the receive queue wakes this thread; only the next
+    // keep-alive needs a timed wake.
+    const uint32_t sinceLast = plat::GetTickMs() - m_LastKeepAliveTick;
+    if (!m_KeepAliveSent || sinceLast >= kKeepAliveIntervalMs) return 1;
+    const uint32_t untilDue = kKeepAliveIntervalMs - sinceLast;
+    return static_cast<int>(std::min<uint32_t>(untilDue, kIdleUntilWokenMs));
 }
 
 void CServerCore::SendKeepAliveTo(INetProcess& service, uint8_t serverType) {

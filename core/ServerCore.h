@@ -58,7 +58,9 @@ public:
     // refused with an Error line and stays with the caller.
     void BroadcastSpecialPack(MMORPG::MMORPGPacket* packet);
 
-    // Work callbacks (public so tests can drive one pass at a time).
+    // Work callbacks (public so tests can drive one pass at a time). Each
+    // returns 0 while it has work left, else how long its thread may sleep
+    // unless woken.
     int DispatchPackWork();
     int ProcessPackWork();
 
@@ -91,6 +93,8 @@ private:
     void BroadcastToAll(MMORPG::MMORPGPacket* packet);
     void BroadcastToService(INetProcess& service, uint8_t serverType, MMORPG::MMORPGPacket* packet);
     void SendKeepAlive();
+    // The idle sleep of the dispatch thread: until woken, or until the next keep-alive is due.
+    int IdleSleepMs() const;
     void SendKeepAliveTo(INetProcess& service, uint8_t serverType);
     // Hands the packet to the DataServer link; a packet the link refuses is freed.
     void PushToDataServer(MMORPG::MMORPGPacket* packet);

@@ -163,6 +163,22 @@ TEST_F(NetProcessTest, APacketForAnEmptySlotIsLoggedWithItsBytesAndFreed) {
     EXPECT_TRUE(log->Has(llWarn, "ThreadDispToAllClient error packet:FF CC 09 00 00 00 44 33 22 11 00 00 01 03 01 "));
 }
 
+TEST_F(NetProcessTest, PacketsBehindAFailedDispatchWaitForTheNextPassAndAreReportedAsPending) {
+    auto peer = ConnectPeer(1);
+    EXPECT_FALSE(process->HasPendingWork());
+    process->PushDisp(PacketFor(3, ""));  // no client on slot 3
+    process->PushDisp(PacketFor(0, "next"));
+    process->SendAll();
+    EXPECT_EQ(process->GetDispQueueCount(), 1);
+    // No further push will wake the process thread for it.
+    EXPECT_TRUE(process->HasPendingWork());
+    process->SendAll();
+    EXPECT_EQ(process->GetDispQueueCount(), 0);
+    EXPECT_FALSE(process->HasPendingWork());
+    const std::string expected = PacketFrame({0x11223344, 0, 1, 3, 1}, "next");
+    EXPECT_EQ(peer->Receive(expected.size(), 2s), expected);
+}
+
 TEST_F(NetProcessTest, SendQueuedWritesEveryQueuedPacketAndFlushesOnce) {
     auto peer = ConnectPeer(1);
     IServerObj* serverObj = process->GetOnlineServerObj(0);

@@ -306,8 +306,8 @@ TEST_F(RoutingTest, IdlePassesSendKeepAlivesEveryThirtySecondsInServiceOrder) {
     for (const Peer& game : games) ObjectOf(core->GetGameServerCore(), game)->SetWakeTarget(&gameProbe);
     ObjectOf(core->GetLoginServerCore(), login)->SetWakeTarget(&loginProbe);
 
-    // The first idle pass sends at once.
-    EXPECT_EQ(core->DispatchPackWork(), 1);
+    // The first idle pass sends at once, then sleeps until woken.
+    EXPECT_EQ(core->DispatchPackWork(), kIdleUntilWokenMs);
     EXPECT_EQ(order, (std::vector<std::string>{"Route", "Game", "Game", "Login"}));
     EXPECT_EQ(core->GetDataServerCore()->GetSendQueueCount(), 1);
     Deliver();
@@ -350,7 +350,20 @@ TEST_F(RoutingTest, AQueuedPacketIsRoutedBeforeAnyKeepAlive) {
     Inject(QueuedPacket(1, 1, 3, 0, 0, "first"));
     EXPECT_EQ(core->DispatchPackWork(), 0);  // called again at once
     EXPECT_EQ(core->GetDataServerCore()->GetSendQueueCount(), 1);
-    EXPECT_EQ(core->DispatchPackWork(), 1);  // idle now: the keep-alive
+    EXPECT_EQ(core->DispatchPackWork(), kIdleUntilWokenMs);  // idle now: the keep-alive
+    EXPECT_EQ(core->GetDataServerCore()->GetSendQueueCount(), 2);
+}
+
+TEST_F(RoutingTest, AnIdleDispatchThreadSleepsNoLongerThanUntilTheNextKeepAlive) {
+    plat::TestClock clock(100000);
+    EXPECT_EQ(core->DispatchPackWork(), kIdleUntilWokenMs);  // sends the first keep-alives
+    clock.Advance(29500);
+    EXPECT_EQ(core->DispatchPackWork(), 500);
+    clock.Advance(499);
+    EXPECT_EQ(core->DispatchPackWork(), 1);
+    EXPECT_EQ(core->GetDataServerCore()->GetSendQueueCount(), 1);
+    clock.Advance(1);
+    EXPECT_EQ(core->DispatchPackWork(), kIdleUntilWokenMs);  // due: sent, and a full interval ahead
     EXPECT_EQ(core->GetDataServerCore()->GetSendQueueCount(), 2);
 }
 
