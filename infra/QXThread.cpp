@@ -93,7 +93,7 @@ void QXThread::CallExitNotify() {
 }
 
 void QXThread::SampleCpu() {
-    const uint32_t now = plat::GetTickMs();
+    const uint32_t now = plat::GetCoarseTickMs();
     if (m_LastSampleTick != 0 && now - m_LastSampleTick < kCpuSampleIntervalMs) return;
     plat::CpuTimes process;
     plat::CpuTimes thread;

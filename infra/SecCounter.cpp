@@ -7,7 +7,7 @@
 SecCounter::SecCounter(uint32_t periodMs) : m_Period(periodMs) {}
 
 void SecCounter::AddBytes(uint32_t n) {
-    const uint32_t now = plat::GetTickMs();
+    const uint32_t now = plat::GetCoarseTickMs();
     std::lock_guard lock(m_Mutex);
     m_TotalBytes += n;
     m_ByteAccumulator += n;
@@ -16,21 +16,21 @@ void SecCounter::AddBytes(uint32_t n) {
 }
 
 void SecCounter::AddCount(uint32_t n) {
-    const uint32_t now = plat::GetTickMs();
+    const uint32_t now = plat::GetCoarseTickMs();
     std::lock_guard lock(m_Mutex);
     m_CountAccumulator += n;
     UpdateLocked(now);
 }
 
 int32_t SecCounter::GetCountRate() {
-    const uint32_t now = plat::GetTickMs();
+    const uint32_t now = plat::GetCoarseTickMs();
     std::lock_guard lock(m_Mutex);
     UpdateLocked(now);
     return m_CountRate;
 }
 
 int32_t SecCounter::GetByteRate() {
-    const uint32_t now = plat::GetTickMs();
+    const uint32_t now = plat::GetCoarseTickMs();
     std::lock_guard lock(m_Mutex);
     UpdateLocked(now);
     return m_ByteRate;
@@ -42,7 +42,7 @@ uint64_t SecCounter::GetTotalBytes() {
 }
 
 std::string SecCounter::GetRateText() {
-    const uint32_t now = plat::GetTickMs();
+    const uint32_t now = plat::GetCoarseTickMs();
     double byteRateKb = 0;
     double totalKb = 0;
     int32_t countRate = 0;

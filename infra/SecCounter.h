@@ -4,6 +4,9 @@
 // window started, so a counter nobody touches keeps showing its last rate.
 // Every operation may be called from any thread at once (network threads
 // feed, the window thread reads); a small lock keeps the fields consistent.
+// It is fed on every packet, so it reads the coarse tick: rates are display
+// values, and a few milliseconds of resolution on a one-second window do
+// not show.
 #pragma once
 
 #include <cstdint>

@@ -9,24 +9,30 @@ namespace {
 std::atomic<bool> g_testClockActive{false};
 std::atomic<uint32_t> g_testClockValue{0};
 
-uint32_t RealTickMs() {
+uint32_t ClockMs(clockid_t clock) {
     timespec now{};
-    // CLOCK_BOOTTIME keeps counting while the host is suspended, like the
-    // Windows multimedia timer does.
-    clock_gettime(CLOCK_BOOTTIME, &now);
+    clock_gettime(clock, &now);
     const uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u +
                         static_cast<uint64_t>(now.tv_nsec) / 1000000u;
     return static_cast<uint32_t>(ms);
 }
 
-}  // namespace
-
-uint32_t GetTickMs() {
+uint32_t TickOf(clockid_t clock) {
     if (g_testClockActive.load(std::memory_order_acquire)) {
         return g_testClockValue.load(std::memory_order_acquire);
     }
-    return RealTickMs();
+    return ClockMs(clock);
 }
+
+}  // namespace
+
+// CLOCK_BOOTTIME keeps counting while the host is suspended, like the
+// Windows multimedia timer does.
+uint32_t GetTickMs() { return TickOf(CLOCK_BOOTTIME); }
+
+// The coarse clock is the kernel's last timer-interrupt time, read from the
+// vDSO without touching the clock source.
+uint32_t GetCoarseTickMs() { return TickOf(CLOCK_MONOTONIC_COARSE); }
 
 TestClock::TestClock(uint32_t start) {
     g_testClockValue.store(start, std::memory_order_release);

@@ -36,6 +36,21 @@ TEST(TickTest, TestClockPinsAndWrapsTheTick) {
     EXPECT_LT(elapsed, 5000u);
 }
 
+TEST(TickTest, TheCoarseTickFollowsTheTestClockAndRealTimeWithinItsResolution) {
+    {
+        plat::TestClock clock(0xFFFFFFF0u);
+        EXPECT_EQ(plat::GetCoarseTickMs(), 0xFFFFFFF0u);
+        clock.Advance(0x20);
+        EXPECT_EQ(plat::GetCoarseTickMs(), 0x10u);
+    }
+    const uint32_t first = plat::GetCoarseTickMs();
+    std::this_thread::sleep_for(50ms);
+    const uint32_t elapsed = plat::GetCoarseTickMs() - first;
+    // A kernel tick is at most 10 ms on any usual configuration.
+    EXPECT_GE(elapsed, 40u);
+    EXPECT_LT(elapsed, 5000u);
+}
+
 TEST(WinPathTest, DriveLettersLiveBelowTheDataRoot) {
     ::setenv(plat::kDataRootVariable, "/tmp/varnholt-root", 1);
     EXPECT_EQ(plat::TranslatePath("D:\\ServerLog\\"), "/tmp/varnholt-root/D/ServerLog/");
