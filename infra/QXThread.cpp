@@ -57,6 +57,7 @@ void QXThread::Stop() {
     if (Terminated()) return;
     // The flag goes first: the worker signals only after it has seen it.
     m_StopRequested.store(true, std::memory_order_release);
+    OnStopRequested();
     LogLine(FormatText("%s Stopping...", NameText()).c_str());
     m_StopEvent->Wait(plat::kInfinite);
     m_StopEvent->Reset();

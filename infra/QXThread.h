@@ -81,6 +81,9 @@ protected:
     void AcknowledgeStopAndPark();
     // Releases a Stop() that raced with the end of the loop.
     void SignalStopEvent();
+    // Called by Stop() once the request is visible: a worker that sleeps
+    // between calls must end its sleep to see it.
+    virtual void OnStopRequested() {}
     void CallExitNotify();
     // Once per second at most, updates the CPU shares from the calling
     // thread's and the process's CPU times; the first sample only primes.

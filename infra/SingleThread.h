@@ -28,6 +28,7 @@ protected:
     // The run loop; exceptions that escape a callback end the thread with an
     // Error-level log line and state "Exception Error".
     void Execute() override;
+    void OnStopRequested() override { Wake(); }
 
 private:
     void RunLoop();

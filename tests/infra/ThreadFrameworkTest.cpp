@@ -353,6 +353,18 @@ TEST_F(ThreadFrameworkTest, WakeEndsALongSleepEarly) {
     EXPECT_EQ(thread->GetStateText(), "Not Busy :)");
 }
 
+TEST_F(ThreadFrameworkTest, StopAllWakesASleepingWorkerInsteadOfWaitingOutItsSleep) {
+    Worker& worker = workers[0];
+    worker.result = 120000;
+    Add("Sleeper", worker);
+    manager.StartAll();
+    ASSERT_TRUE(WaitUntil([&] { return worker.calls == 1; }));
+    const auto before = std::chrono::steady_clock::now();
+    manager.StopAll();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 10s);
+    EXPECT_GE(IndexOf(*log, "Sleeper Stopp OK"), 0);
+}
+
 TEST_F(ThreadFrameworkTest, ExitAllWakesASleepingWorkerInsteadOfWaitingOutItsSleep) {
     Worker& worker = workers[0];
     worker.result = 120000;
