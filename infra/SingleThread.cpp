@@ -32,6 +32,9 @@ void SingleThread::Wake() { m_Sleep.Wake(); }
 
 void SingleThread::Execute() {
     plat::SetCurrentThreadName(NameText());
+    // Registered workers pass packets along queues to one another; a refusal
+    // only costs speed.
+    plat::SetCurrentThreadHandOffScheduling();
     plat::CrashReporter::PrepareCurrentThread();
     try {
         SetState(tsIniting);

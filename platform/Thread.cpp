@@ -1,6 +1,7 @@
 #include "Thread.h"
 
 #include <pthread.h>
+#include <sched.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -14,6 +15,13 @@ thread_local char t_threadName[64] = "";
 }  // namespace
 
 int CurrentThreadId() { return static_cast<int>(::syscall(SYS_gettid)); }
+
+bool SetCurrentThreadHandOffScheduling() {
+    const sched_param normalPriority{};
+    return sched_setscheduler(0, SCHED_BATCH, &normalPriority) == 0;
+}
+
+bool CurrentThreadHasHandOffScheduling() { return sched_getscheduler(0) == SCHED_BATCH; }
 
 void SetCurrentThreadName(const char* name) {
     if (name == nullptr) name = "";

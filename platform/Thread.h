@@ -69,4 +69,14 @@ void SetCurrentThreadName(const char* name);
 // Name given by SetCurrentThreadName, or "" when none was given.
 const char* CurrentThreadName();
 
+// For workers that hand work to each other through queues: a worker that
+// this thread wakes no longer preempts it on the spot but runs when this
+// thread sleeps or its time slice ends (Linux SCHED_BATCH, same priority).
+// A pass then hands over its whole batch with one switch instead of one
+// switch per item, while a woken worker with a free CPU still starts at
+// once. False when the system refuses; the thread then keeps its policy.
+bool SetCurrentThreadHandOffScheduling();
+// True when the calling thread runs with the hand-off policy.
+bool CurrentThreadHasHandOffScheduling();
+
 }  // namespace plat

@@ -1,6 +1,7 @@
 #include "modules/QXNetService/NetService.h"
 
 #include <pthread.h>
+#include <sched.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -150,6 +151,11 @@ void CNetService::CloseAllOnIoThread() {
 
 void CNetService::RunIoThread() {
     pthread_setname_np(pthread_self(), "QXNetService IO");
+    // The thread hands every read to the process thread; without wake-up
+    // preemption that thread takes over when this one has queued all that
+    // was ready, not after the first record (a refusal only costs speed).
+    const sched_param normalPriority{};
+    sched_setscheduler(0, SCHED_BATCH, &normalPriority);
     for (;;) {
         try {
             m_Io.run();

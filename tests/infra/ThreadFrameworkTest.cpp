@@ -45,6 +45,7 @@ struct Worker {
     std::atomic<int> result{1};
     std::atomic<int> seenIndex{-100};
     std::atomic<bool> nameMatched{false};
+    std::atomic<bool> handOffScheduling{false};
     std::string expectedName;
 };
 
@@ -52,6 +53,7 @@ int WorkerCall(void* context, int threadIndex) {
     auto* worker = static_cast<Worker*>(context);
     worker->seenIndex.store(threadIndex);
     worker->nameMatched.store(worker->expectedName == plat::CurrentThreadName());
+    worker->handOffScheduling.store(plat::CurrentThreadHasHandOffScheduling());
     worker->calls.fetch_add(1);
     return worker->result.load();
 }
@@ -178,6 +180,8 @@ TEST_F(ThreadFrameworkTest, StartAllLogsEachThreadAndRunsItsCallbackUnderItsName
     EXPECT_EQ(a.seenIndex.load(), 0);
     EXPECT_EQ(b.seenIndex.load(), 1);
     EXPECT_TRUE(a.nameMatched.load()) << "the OS thread carries the worker's name";
+    EXPECT_TRUE(a.handOffScheduling.load()) << "a woken worker must not preempt the one that woke it";
+    EXPECT_FALSE(plat::CurrentThreadHasHandOffScheduling()) << "only the workers change policy";
     const int id = manager.GetThread(0)->ThreadId();
     EXPECT_NE(id, 0);
     EXPECT_TRUE(log->Has(llInfo, FormatText("A  Sys start id = %d; Class Start ID = %d", id, id)));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <sched.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -11,6 +12,8 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -534,6 +537,27 @@ TEST_F(NetServiceTest, ReceiveFlowNoticesTellPauseThenResume) {
 // ---------------------------------------------------------------------------
 // Listening
 // ---------------------------------------------------------------------------
+
+// Policy of the service's I/O thread, read through /proc; -1 while it has
+// no such thread or has not named itself yet.
+int IoThreadPolicy() {
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        std::getline(comm, name);
+        if (name == "QXNetService IO") return sched_getscheduler(std::stoi(task.path().filename().string()));
+    }
+    return -1;
+}
+
+TEST_F(NetServiceTest, TheIoThreadDoesNotPreemptTheThreadItWakes) {
+    Listen(1);
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (IoThreadPolicy() != SCHED_BATCH && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(1ms);
+    }
+    EXPECT_EQ(IoThreadPolicy(), SCHED_BATCH);
+}
 
 TEST_F(NetServiceTest, StopListenClosesEveryConnectionAndStartListenWorksAgain) {
     Listen(1);
