@@ -100,10 +100,16 @@ void MMORPGPacket::WarnOnBadServerTypes() const {
 }
 
 std::string MMORPGPacket::GetSendData() {
+    std::string frame;
+    BuildSendData(frame);
+    return frame;
+}
+
+void MMORPGPacket::BuildSendData(std::string& frame) {
     m_Dispatcher->ClearBuffer();
     const size_t headLen = static_cast<size_t>(m_Dispatcher->GetHeadLen());
     const size_t bodyLen = kPackHeadSize + m_Data.size();
-    std::string frame(headLen + bodyLen + static_cast<size_t>(m_Dispatcher->GetCRCLen()), '\0');
+    frame.resize(headLen + bodyLen + static_cast<size_t>(m_Dispatcher->GetCRCLen()));
     WarnOnBadServerTypes();
     // The body is built where the frame wants it, so packing moves no byte twice.
     char* body = frame.data() + headLen;
@@ -112,7 +118,6 @@ std::string MMORPGPacket::GetSendData() {
     const int written =
         m_Dispatcher->PackData(body, static_cast<int>(bodyLen), frame.data(), static_cast<int>(frame.size()));
     frame.resize(static_cast<size_t>(std::max(written, 0)));
-    return frame;
 }
 
 }  // namespace MMORPG

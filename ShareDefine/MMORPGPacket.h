@@ -65,6 +65,9 @@ public:
     // The frame for this packet (empty when the framer refuses it). Out-of-
     // range server types are logged at Warn level; the packet is framed anyway.
     std::string GetSendData();
+    // The same frame built into `frame`, whose capacity is reused: a send
+    // loop that keeps one such buffer allocates nothing per packet.
+    void BuildSendData(std::string& frame);
 
     // Packets handed out by the pool now, and the peak seen when a packet
     // object was constructed. Changed by atomic operations from any thread.

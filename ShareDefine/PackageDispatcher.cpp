@@ -160,8 +160,8 @@ int TnPackageDispatcher::PackData(const char* data, int len, char* buffer, int m
     } else {
         wire::WriteLE32(buffer + 2, static_cast<uint32_t>(lengthValue));
     }
-    // memmove: the body may already have been built in place.
-    if (len > 0) std::memmove(buffer + headLen, data, static_cast<size_t>(len));
+    // memmove: the body may overlap the buffer; built in place, it stays.
+    if (len > 0 && data != buffer + headLen) std::memmove(buffer + headLen, data, static_cast<size_t>(len));
     int written = headLen + len;
     if (m_UseCRC) {
         wire::WriteLE32(buffer + written, Crc32(buffer, static_cast<size_t>(written)));

@@ -29,10 +29,13 @@ int IServerObj::GetSendQueueCount() { return m_SendQueue.Count(); }
 
 int IServerObj::SendQueued() {
     m_SentThisPass = 0;
-    MMORPG::MMORPGPacket_Stack scratch;
     while (m_SendQueue.Count() > 0) {
-        if (m_SendQueue.PacketPop(&scratch) == 0) continue;
-        if (SendOne(scratch) == 0) return 0;
+        // Framed straight from the queued packet: no scratch copy per packet.
+        MMORPG::MMORPGPacket* packet = m_SendQueue.Pop();
+        if (packet == nullptr) continue;
+        const int sent = SendOne(*packet);
+        FreePacket(packet);
+        if (sent == 0) return 0;
     }
     const int flushed = m_Stream.SendBuf_o(nullptr, 0);
     if (flushed <= 0 && plat::GetLastError() != NOTHING_TO_SEND) {
@@ -44,14 +47,14 @@ int IServerObj::SendQueued() {
 }
 
 int IServerObj::SendOne(MMORPG::MMORPGPacket& packet) {
-    const std::string bytes = packet.GetSendData();
-    const int len = static_cast<int>(bytes.size());
+    packet.BuildSendData(m_Frame);
+    const int len = static_cast<int>(m_Frame.size());
     m_SendCounter.AddBytes(static_cast<uint32_t>(len));
     if (PackRecorder* recorder = PackRecorderManager::Instance().FindRecorder(m_Recorder)) {
-        recorder->Send().AddRecord(bytes.data(), len, static_cast<int32_t>(packet.GetContext()), 0);
+        recorder->Send().AddRecord(m_Frame.data(), len, static_cast<int32_t>(packet.GetContext()), 0);
     }
-    OnBeforeSend(&packet, bytes.data(), len);
-    const int written = m_Stream.SendBuf_o(bytes.data(), len);
+    OnBeforeSend(&packet, m_Frame.data(), len);
+    const int written = m_Stream.SendBuf_o(m_Frame.data(), len);
     if (written < 1 && plat::GetLastError() != NOTHING_TO_SEND) {
         GetLog()->LogWarn("%s, GameServer Send Failed : %s", LocationText().c_str(),
                           NetErrorText(plat::GetLastError()).c_str());

@@ -76,6 +76,7 @@ private:
     int SendOne(MMORPG::MMORPGPacket& packet);
 
     CICOPNetStream m_Stream;
+    std::string m_Frame;  // the frame being sent; its capacity is reused (process thread)
     PacketQueue* m_TargetQueue;
     PacketQueue m_SendQueue;
     SecCounter m_RecvCounter{1000};

@@ -148,10 +148,13 @@ int TnServerClient::ThreadSendPack() {
     }
     if (!WriteHeldBytes(generation)) return 1;
 
-    MMORPG::MMORPGPacket_Stack scratch;
     while (m_SendQueue.Count() > 0) {
-        if (m_SendQueue.PacketPop(&scratch) == 0) continue;
-        if (!SendOne(scratch, generation)) return 1;
+        // Framed straight from the queued packet: no scratch copy per packet.
+        MMORPG::MMORPGPacket* packet = m_SendQueue.Pop();
+        if (packet == nullptr) continue;
+        const bool sent = SendOne(*packet, generation);
+        FreePacket(packet);
+        if (!sent) return 1;
     }
     const int flushed = m_SendStream.SendBuf_o(nullptr, 0);
     if (flushed <= 0 && plat::GetLastError() != NOTHING_TO_SEND) {
@@ -186,13 +189,13 @@ bool TnServerClient::WriteHeldBytes(uint32_t generation) {
 }
 
 bool TnServerClient::SendOne(MMORPG::MMORPGPacket& packet, uint32_t generation) {
-    std::string bytes = packet.GetSendData();
-    const int len = static_cast<int>(bytes.size());
+    packet.BuildSendData(m_Frame);
+    const int len = static_cast<int>(m_Frame.size());
     if (PackRecorder* recorder = PackRecorderManager::Instance().FindRecorder(m_Recorder)) {
-        recorder->Send().AddRecord(bytes.data(), len);
+        recorder->Send().AddRecord(m_Frame.data(), len);
     }
     m_SendCounter.AddBytes(static_cast<uint32_t>(len));
-    const int written = m_SendStream.SendBuf_o(bytes.data(), len);
+    const int written = m_SendStream.SendBuf_o(m_Frame.data(), len);
     if (written > 0 || plat::GetLastError() == NOTHING_TO_SEND) return true;
     GetLog()->LogWarn("%s send Error", LocationText().c_str());
     if (GetStopFlag()) {
@@ -200,7 +203,7 @@ bool TnServerClient::SendOne(MMORPG::MMORPGPacket& packet, uint32_t generation) 
         m_SendStream.DropBuffered();
         return true;
     }
-    m_HeldBytes = std::move(bytes);
+    m_HeldBytes = m_Frame;
     OnWriteFailed(generation);
     return false;
 }

@@ -107,5 +107,6 @@ private:
     // Send thread only.
     CNetStream m_SendStream;
     std::string m_HeldBytes;  // frame whose write failed, sent first once the link is back
+    std::string m_Frame;      // the frame being sent; its capacity is reused (send thread)
     char m_RecvBuffer[kRecvBufferSize];
 };
