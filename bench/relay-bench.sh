@@ -7,6 +7,8 @@
 #   DURATION=5      seconds per throughput row
 #   SOAK_SECONDS=0  when > 0, a full-load run of that length that samples
 #                   the gateway's resident size after 60 s and at the end
+#   GATEWAY_CPUS=   when set, the gateway runs under `taskset -c` with this
+#                   CPU list (the simulators stay unpinned)
 # Prints one line per row and the gateway's CPU per round trip (user+system
 # time of the gateway process over the row, divided by its round trips).
 set -euo pipefail
@@ -31,7 +33,9 @@ printf '[VarnholtServer]\nedtDataServerPort=%s\nedtRouteServerPort=%s\nedtRouteS
 
 "$bin/varnsim" dataserver --port "$data_port" --quiet > "$runtime/dataserver.txt" 2>&1 &
 sim_pid=$!
-( cd "$runtime" && exec "$bin/VarnholtServerd" > "$runtime/gateway.txt" 2>&1 ) &
+pin=()
+if [ -n "${GATEWAY_CPUS:-}" ]; then pin=(taskset -c "$GATEWAY_CPUS"); fi
+( cd "$runtime" && exec "${pin[@]}" "$bin/VarnholtServerd" > "$runtime/gateway.txt" 2>&1 ) &
 gateway_pid=$!
 cleanup() {
   kill -TERM "$gateway_pid" 2>/dev/null || true
@@ -67,7 +71,7 @@ run_row() {
   echo "$rtps" > "$runtime/last_rtps"
 }
 
-echo "relay benchmark: ${duration}s per row; gateway idle RSS ${idle_rss} KiB"
+echo "relay benchmark: ${duration}s per row; gateway idle RSS ${idle_rss} KiB${GATEWAY_CPUS:+; gateway on CPU(s) $GATEWAY_CPUS}"
 for size in 64 1024; do
   run_row "direct  8x16 ${size}B" "$data_port" 8 16 "$size" 0
   direct=$(cat "$runtime/last_rtps")
