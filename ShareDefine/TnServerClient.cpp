@@ -77,6 +77,8 @@ bool TnServerClient::ConnectLocked() {
     if (!m_Socket->SockConnect(m_Host.c_str(), static_cast<uint16_t>(m_Port))) return false;
     m_Generation.fetch_add(1, std::memory_order_acq_rel);
     m_LinkLost.store(false, std::memory_order_release);
+    // Whatever waited for the link goes out now.
+    if (IWakeable* sender = m_Sender.load(std::memory_order_acquire)) sender->Wake();
     return true;
 }
 
@@ -85,7 +87,11 @@ bool TnServerClient::SockIsConnected() { return m_Socket != nullptr && m_Socket-
 void TnServerClient::CreateThreads() {
     ThreadManager& manager = ThreadManager::Instance();
     manager.AddThread(m_Name + "_RecvThread", &TnServerClient::RecvThreadThunk, this, false);
-    SingleThread* sender = manager.AddThread(m_Name + "_SendThread", &TnServerClient::SendThreadThunk, this, false);
+    SetSenderWakeTarget(manager.AddThread(m_Name + "_SendThread", &TnServerClient::SendThreadThunk, this, false));
+}
+
+void TnServerClient::SetSenderWakeTarget(IWakeable* sender) {
+    m_Sender.store(sender, std::memory_order_release);
     m_SendQueue.SetWakeTarget(sender);
 }
 
@@ -94,10 +100,7 @@ int TnServerClient::RecvThreadThunk(void* context, int) { return static_cast<TnS
 int TnServerClient::SendThreadThunk(void* context, int) { return static_cast<TnServerClient*>(context)->ThreadSendPack(); }
 
 int TnServerClient::ThreadRecvPack() {
-    if (!SockIsConnected()) {
-        RetryIfDue();
-        return 1;
-    }
+    if (!SockIsConnected()) return RetryIfDue();
     const int received = m_Socket->SockRecv(m_RecvBuffer, kRecvBufferSize);
     if (received > 0) {
         m_Dispatcher.Feed(m_RecvBuffer, received);
@@ -114,29 +117,29 @@ int TnServerClient::ThreadRecvPack() {
     return 1;
 }
 
-void TnServerClient::RetryIfDue() {
-    if (GetStopFlag()) return;
+int TnServerClient::RetryIfDue() {
+    if (GetStopFlag()) return kIdleUntilWokenMs;  // no reconnects after Disconnect
     if (!m_LinkLost.load(std::memory_order_acquire)) {
         // Never connected: the owner's Connect comes first. Connected once
         // and now down without a loss being handled (a failed write ended
         // the connection while this thread was not reading): handle it now.
-        if (m_Generation.load(std::memory_order_acquire) != 0) Reconnect();
-        return;
+        if (m_Generation.load(std::memory_order_acquire) == 0) return 1;
+        return Reconnect() ? 0 : static_cast<int>(kRetryIntervalMs);
     }
     uint32_t lastAttempt;
     {
         std::lock_guard lock(m_ConnectLock);
         lastAttempt = m_LastAttemptTick;
     }
-    if (plat::GetTickMs() - lastAttempt < kRetryIntervalMs) return;
-    Reconnect();
+    const uint32_t sinceAttempt = plat::GetTickMs() - lastAttempt;
+    if (sinceAttempt < kRetryIntervalMs) return static_cast<int>(kRetryIntervalMs - sinceAttempt);
+    return Reconnect() ? 0 : static_cast<int>(kRetryIntervalMs);
 }
 
 int TnServerClient::ThreadSendPack() {
     const bool hasWork = !m_HeldBytes.empty() || m_SendStream.BufferedBytes() > 0 || m_SendQueue.Count() > 0;
-    // A push wakes this thread; while the link is down it looks again every millisecond.
-    if (!hasWork) return kIdleUntilWokenMs;
-    if (!SockIsConnected()) return 1;
+    // A push wakes this thread, and so does the link when it comes back.
+    if (!hasWork || !SockIsConnected()) return kIdleUntilWokenMs;
 
     uint32_t generation;
     {

@@ -23,6 +23,7 @@
 
 #include "infra/SecCounter.h"
 #include "lib/TestLib/NetStream.h"
+#include "infra/IWakeable.h"
 #include "ShareDefine/CThreadQueue.h"
 #include "ShareDefine/MMORPGPacket.h"
 #include "ShareDefine/PackageDispatcher.h"
@@ -56,6 +57,10 @@ public:
 
     // Registers the receive and send threads with the thread manager.
     void CreateThreads();
+    // The thread that runs ThreadSendPack: woken by every push and whenever
+    // the link (re)connects, so it sleeps while there is nothing it can do.
+    // Not owned; CreateThreads sets it.
+    void SetSenderWakeTarget(IWakeable* sender);
 
     // Work callbacks of the two threads (public for tests that drive them directly).
     int ThreadRecvPack();
@@ -80,7 +85,9 @@ private:
     static void OnPackThunk(void* context, const char* body, int len);
     void OnGetDispatchPack(const char* body, int len);
 
-    void RetryIfDue();
+    // While the link is down: reconnects when the retry is due and returns
+    // how long the receive thread may sleep before looking again.
+    int RetryIfDue();
     // Writes bytes still held from a failed write; false while they wait.
     bool WriteHeldBytes(uint32_t generation);
     bool SendOne(MMORPG::MMORPGPacket& packet, uint32_t generation);
@@ -103,6 +110,7 @@ private:
     std::atomic<bool> m_LinkLost{false};    // a loss was announced and the link is not back yet
     uint32_t m_LastAttemptTick = 0;
     int m_FailedAttempts = 0;
+    std::atomic<IWakeable*> m_Sender{nullptr};
 
     // Send thread only.
     CNetStream m_SendStream;

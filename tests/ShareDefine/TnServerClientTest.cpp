@@ -10,6 +10,9 @@
 #include <thread>
 #include <vector>
 
+#include "infra/IWakeable.h"
+#include "platform/Tick.h"
+#include "platform/WakeableSleep.h"
 #include "ShareDefine/MMORPGPacketPool.h"
 #include "ShareDefine/TnServerClient.h"
 #include "tests/support/CapturingLog.h"
@@ -47,27 +50,53 @@ public:
     std::atomic<int> disconnects{0};
 };
 
-// Runs the link's two work callbacks as its worker threads would.
+// A worker's sleep between work calls that a producer can cut short.
+class Sleeper final : public IWakeable {
+public:
+    void Wake() override { m_Sleep.Wake(); }
+    void SleepFor(int ms) { m_Sleep.SleepFor(static_cast<uint32_t>(ms)); }
+
+private:
+    plat::WakeableSleep m_Sleep;
+};
+
+// Counts the wakes the link gives its send thread.
+class WakeCounter final : public IWakeable {
+public:
+    void Wake() override { ++wakes; }
+    std::atomic<int> wakes{0};
+};
+
+// Runs the link's two work callbacks as its worker threads would: each
+// sleeps as long as its callback asks unless woken, the sender by the link.
 class LinkThreads {
 public:
-    explicit LinkThreads(TestClient& client)
-        : m_Recv([this, &client] { Run([&] { return client.ThreadRecvPack(); }); }),
-          m_Send([this, &client] { Run([&] { return client.ThreadSendPack(); }); }) {}
+    explicit LinkThreads(TestClient& client) : m_Client(client) {
+        client.SetSenderWakeTarget(&m_SendSleep);
+        m_Recv = std::thread([this] { Run(m_RecvSleep, [this] { return m_Client.ThreadRecvPack(); }); });
+        m_Send = std::thread([this] { Run(m_SendSleep, [this] { return m_Client.ThreadSendPack(); }); });
+    }
     ~LinkThreads() { Stop(); }
     void Stop() {
         m_Stop = true;
+        m_RecvSleep.Wake();
+        m_SendSleep.Wake();
         if (m_Recv.joinable()) m_Recv.join();
         if (m_Send.joinable()) m_Send.join();
+        m_Client.SetSenderWakeTarget(nullptr);
     }
 
 private:
-    void Run(const std::function<int()>& work) {
+    void Run(Sleeper& sleeper, const std::function<int()>& work) {
         while (!m_Stop) {
             const int sleep = work();
-            if (sleep > 0) std::this_thread::sleep_for(std::chrono::milliseconds(sleep));
+            if (sleep > 0) sleeper.SleepFor(sleep);
         }
     }
+    TestClient& m_Client;
     std::atomic<bool> m_Stop{false};
+    Sleeper m_RecvSleep;
+    Sleeper m_SendSleep;
     std::thread m_Recv;
     std::thread m_Send;
 };
@@ -219,6 +248,40 @@ TEST_F(TnServerClientTest, AWriteFailureResendsTheSamePacketAfterTheReconnect) {
     ASSERT_LE(got.size(), expected.size());
     EXPECT_EQ(expected.substr(expected.size() - got.size()), got);
     EXPECT_EQ(client->disconnects.load(), 1);
+}
+
+TEST_F(TnServerClientTest, WhileThePeerIsDownTheReceiveThreadSleepsUntilTheNextRetryIsDue) {
+    WakeCounter sender;
+    client->SetSenderWakeTarget(&sender);
+    ASSERT_TRUE(client->Connect("127.0.0.1", listener.Port()));
+    EXPECT_EQ(sender.wakes.load(), 1) << "a connect wakes the send thread";
+    server = listener.Accept();
+    ASSERT_NE(server, nullptr);
+    const uint16_t port = listener.Port();
+    listener.Close();
+    server->Close();
+
+    plat::TestClock clock(50000);
+    EXPECT_EQ(client->ThreadRecvPack(), 1);  // reads the close; the first retry fails
+    EXPECT_FALSE(client->SockIsConnected());
+    ASSERT_TRUE(client->PushSend(Packet(1, "waits")));
+    EXPECT_EQ(client->ThreadSendPack(), kIdleUntilWokenMs) << "nothing to do until the link is back";
+    clock.Advance(400);
+    EXPECT_EQ(client->ThreadRecvPack(), 600);
+    clock.Advance(600);
+    const int wakesWhileDown = sender.wakes.load();  // the push woke it, failed retries do not
+    EXPECT_EQ(client->ThreadRecvPack(), 1000);       // due: attempted, failed again
+    EXPECT_EQ(sender.wakes.load(), wakesWhileDown);
+
+    ASSERT_TRUE(listener.Open(port));
+    clock.Advance(1000);
+    EXPECT_EQ(client->ThreadRecvPack(), 0);  // due: reconnected, read at once
+    EXPECT_EQ(sender.wakes.load(), wakesWhileDown + 1) << "the reconnect wakes the send thread";
+    server = listener.Accept();
+    ASSERT_NE(server, nullptr);
+    EXPECT_EQ(client->ThreadSendPack(), 0);
+    EXPECT_EQ(server->Receive(FrameOf(1, "waits").size()), FrameOf(1, "waits"));
+    client->SetSenderWakeTarget(nullptr);
 }
 
 TEST_F(TnServerClientTest, AfterDisconnectAReadFailureDoesNotReconnect) {
