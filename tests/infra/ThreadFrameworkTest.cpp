@@ -104,6 +104,16 @@ protected:
         return manager.AddThread(name, callback, &worker, false);
     }
 
+    // Registers and starts a worker that asks for a two-minute sleep after
+    // every call, and waits until it has made its first call.
+    SingleThread* StartSleeper(Worker& worker) {
+        worker.result = 120000;
+        SingleThread* thread = Add("Sleeper", worker);
+        manager.StartAll();
+        EXPECT_TRUE(WaitUntil([&] { return worker.calls == 1; }));
+        return thread;
+    }
+
     // Declared before the workers' users run and destroyed after TearDown's
     // ExitAll, so no worker thread outlives the context it writes to.
     testsupport::ScopedCapturingLog log;
@@ -348,21 +358,14 @@ TEST_F(ThreadFrameworkTest, ExitAllEndsThreadsThatNeverStartedAndParkedOnes) {
 
 TEST_F(ThreadFrameworkTest, WakeEndsALongSleepEarly) {
     Worker& worker = workers[0];
-    worker.result = 120000;
-    SingleThread* thread = Add("Sleeper", worker);
-    manager.StartAll();
-    ASSERT_TRUE(WaitUntil([&] { return worker.calls == 1; }));
+    SingleThread* thread = StartSleeper(worker);
     thread->Wake();
     EXPECT_TRUE(WaitUntil([&] { return worker.calls == 2; })) << "the two-minute sleep was not cut short";
     EXPECT_EQ(thread->GetStateText(), "Not Busy :)");
 }
 
 TEST_F(ThreadFrameworkTest, StopAllWakesASleepingWorkerInsteadOfWaitingOutItsSleep) {
-    Worker& worker = workers[0];
-    worker.result = 120000;
-    Add("Sleeper", worker);
-    manager.StartAll();
-    ASSERT_TRUE(WaitUntil([&] { return worker.calls == 1; }));
+    StartSleeper(workers[0]);
     const auto before = std::chrono::steady_clock::now();
     manager.StopAll();
     EXPECT_LT(std::chrono::steady_clock::now() - before, 10s);
@@ -370,16 +373,12 @@ TEST_F(ThreadFrameworkTest, StopAllWakesASleepingWorkerInsteadOfWaitingOutItsSle
 }
 
 TEST_F(ThreadFrameworkTest, ExitAllWakesASleepingWorkerInsteadOfWaitingOutItsSleep) {
-    Worker& worker = workers[0];
-    worker.result = 120000;
-    Add("Sleeper", worker);
-    manager.StartAll();
-    ASSERT_TRUE(WaitUntil([&] { return worker.calls == 1; }));
+    StartSleeper(workers[0]);
     auto exited = std::async(std::launch::async, [&] { manager.ExitAll(); });
     EXPECT_EQ(exited.wait_for(kPatience), std::future_status::ready);
     exited.get();
     EXPECT_TRUE(log->Has(llInfo, "Sleeper Thread Exit"));
-    EXPECT_EQ(worker.calls.load(), 1);
+    EXPECT_EQ(workers[0].calls.load(), 1);
 }
 
 TEST_F(ThreadFrameworkTest, ExceptionInCallbackIsLoggedAndEndsOnlyThatWorker) {
