@@ -76,13 +76,12 @@ public:
         m_Recv = std::thread([this] { Run(m_RecvSleep, [this] { return m_Client.ThreadRecvPack(); }); });
         m_Send = std::thread([this] { Run(m_SendSleep, [this] { return m_Client.ThreadSendPack(); }); });
     }
-    ~LinkThreads() { Stop(); }
-    void Stop() {
+    ~LinkThreads() {
         m_Stop = true;
         m_RecvSleep.Wake();
         m_SendSleep.Wake();
-        if (m_Recv.joinable()) m_Recv.join();
-        if (m_Send.joinable()) m_Send.join();
+        m_Recv.join();
+        m_Send.join();
         m_Client.SetSenderWakeTarget(nullptr);
     }
 
@@ -129,7 +128,7 @@ protected:
     void TearDown() override {
         // Ends a receive thread blocked in its read.
         client->Disconnect();
-        if (threads) threads->Stop();
+        threads.reset();  // before the client it drives
         client.reset();
     }
     void Start() {
