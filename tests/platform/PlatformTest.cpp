@@ -133,6 +133,42 @@ TEST(WakeableSleepTest, WakeEndsTheSleepEarlyAndIsRememberedWhenEarly) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
 }
 
+TEST(WakeableSleepTest, ATimedOutSleepReportsFalseAndLeavesNoWakeBehind) {
+    plat::WakeableSleep sleeper;
+    EXPECT_FALSE(sleeper.SleepFor(15));
+    EXPECT_FALSE(sleeper.SleepFor(1));
+}
+
+// Two threads hand a turn back and forth through two sleeps, many thousand
+// times: a wake lost between "about to sleep" and "asleep" would leave one
+// side waiting out its full sleep.
+TEST(WakeableSleepTest, NoWakeIsLostWhenWakesRaceTheSleep) {
+    constexpr int kTurns = 20000;
+    plat::WakeableSleep ping;
+    plat::WakeableSleep pong;
+    std::atomic<int> turn{0};  // even: ping's turn, odd: pong's
+    auto player = [&](plat::WakeableSleep& mine, plat::WakeableSleep& theirs, int parity) {
+        while (true) {
+            const int now = turn.load();
+            if (now >= kTurns) break;
+            if (now % 2 == parity) {
+                turn.store(now + 1);
+                theirs.Wake();
+            } else if (!mine.SleepFor(10000)) {
+                ADD_FAILURE() << "a wake was lost at turn " << now;
+                break;
+            }
+        }
+        theirs.Wake();  // lets the other side see the end
+    };
+    const auto start = std::chrono::steady_clock::now();
+    std::thread pongThread(player, std::ref(pong), std::ref(ping), 1);
+    player(ping, pong, 0);
+    pongThread.join();
+    EXPECT_EQ(turn.load(), kTurns);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
+}
+
 // Counts its turns; parks itself whenever asked to, signalling first.
 class ParkingThread final : public plat::Thread {
 public:
