@@ -91,6 +91,12 @@ protected:
         const std::string line = kind + "(poolIndex = " + std::to_string(slot) + ", IP = 127.0.0.1) Connect...OK!";
         ASSERT_TRUE(gateway.WaitForLog(line)) << line;
     }
+    // A peer of `kind` on `port`, returned once the gateway has it online in `slot`.
+    std::unique_ptr<Link> ConnectOnline(uint16_t port, const std::string& kind, int slot) {
+        auto link = Connect(port);
+        WaitOnline(kind, slot);
+        return link;
+    }
 
     void TearDown() override {
         // A killed instance leaves its guard's shared memory behind; harmless
@@ -126,8 +132,7 @@ TEST_F(GatewayEndToEndTest, StartsWhenTheDataServerComesUpLater) {
 
 TEST_F(GatewayEndToEndTest, AGameServerRoundTripGoesThroughTheDataServerToItsSlot) {
     StartWithDataServer();
-    auto game = Connect(ports.game);
-    WaitOnline("GameServer", 0);
+    auto game = ConnectOnline(ports.game, "GameServer", 0);
     ASSERT_TRUE(game->Send(PacketFrame({0xABCD, 7, 1, kData, kGame}, "ask")));
 
     ParsedPacket atData;
@@ -148,14 +153,10 @@ TEST_F(GatewayEndToEndTest, AGameServerRoundTripGoesThroughTheDataServerToItsSlo
 
 TEST_F(GatewayEndToEndTest, ABroadcastReachesEveryOtherPeerAndTheDataServerButNotTheSender) {
     StartWithDataServer();
-    auto sender = Connect(ports.game);
-    WaitOnline("GameServer", 0);
-    auto otherGame = Connect(ports.game);
-    WaitOnline("GameServer", 1);
-    auto login = Connect(ports.login);
-    WaitOnline("LoginServer", 0);
-    auto route = Connect(ports.route);
-    WaitOnline("RouteServer", 0);
+    auto sender = ConnectOnline(ports.game, "GameServer", 0);
+    auto otherGame = ConnectOnline(ports.game, "GameServer", 1);
+    auto login = ConnectOnline(ports.login, "LoginServer", 0);
+    auto route = ConnectOnline(ports.route, "RouteServer", 0);
 
     ASSERT_TRUE(sender->Send(PacketFrame({5, 0, kBroadcast, 0, kGame}, "to all")));
     for (Link* link : {otherGame.get(), login.get(), route.get(), dataServer.get()}) {
@@ -171,8 +172,7 @@ TEST_F(GatewayEndToEndTest, ABroadcastReachesEveryOtherPeerAndTheDataServerButNo
 
 TEST_F(GatewayEndToEndTest, UnknownDestinationTypesAreLoggedAndDropped) {
     StartWithDataServer();
-    auto game = Connect(ports.game);
-    WaitOnline("GameServer", 0);
+    auto game = ConnectOnline(ports.game, "GameServer", 0);
     ASSERT_TRUE(game->Send(PacketFrame({1, 4, 1, 9, kGame}, "lost")));
     EXPECT_TRUE(gateway.WaitForLog("Unknown ServerType = 9"));
     ParsedPacket none;
@@ -181,10 +181,8 @@ TEST_F(GatewayEndToEndTest, UnknownDestinationTypesAreLoggedAndDropped) {
 
 TEST_F(GatewayEndToEndTest, APeerDisconnectReachesTheOthersAsALinkDownNoticeWithItsKind) {
     StartWithDataServer();
-    auto game = Connect(ports.game);
-    WaitOnline("GameServer", 0);
-    auto login = Connect(ports.login);
-    WaitOnline("LoginServer", 0);
+    auto game = ConnectOnline(ports.game, "GameServer", 0);
+    auto login = ConnectOnline(ports.login, "LoginServer", 0);
     login->Close();
     ASSERT_TRUE(gateway.WaitForLog("LoginServer(0) Disconnect!"));
     for (Link* link : {game.get(), dataServer.get()}) {
@@ -198,8 +196,7 @@ TEST_F(GatewayEndToEndTest, APeerDisconnectReachesTheOthersAsALinkDownNoticeWith
 
 TEST_F(GatewayEndToEndTest, ADataServerRestartIsAnnouncedOnceAndNothingSentMeanwhileIsLost) {
     StartWithDataServer();
-    auto game = Connect(ports.game);
-    WaitOnline("GameServer", 0);
+    auto game = ConnectOnline(ports.game, "GameServer", 0);
     dataListener.Close();
     dataServer->Close();
 

@@ -158,6 +158,14 @@ TEST_F(PeerObjectTest, LosingTheDataServerInjectsAnEmptyBroadcastFromTheDataServ
 // The outbound link against a DataServer played by a loopback listener.
 class DataServerLinkTest : public PeerObjectTest {
 protected:
+    // Connects the link to the listener; the accepted side, or null (a failure is recorded).
+    std::unique_ptr<nettest::LoopbackPeer> ConnectLink(DataServerCore& link) {
+        EXPECT_TRUE(link.Connect("127.0.0.1", listener.Port()));
+        auto server = listener.Accept();
+        EXPECT_NE(server, nullptr);
+        return server;
+    }
+
     nettest::LoopbackListener listener;
 };
 
@@ -177,8 +185,7 @@ TEST_F(DataServerLinkTest, ConnectLogsTheAddressOnlyOnSuccess) {
 
 TEST_F(DataServerLinkTest, ReconnectAnnouncesTheLossAndLogsOnlyASuccessfulConnect) {
     DataServerCore link(&queue);
-    ASSERT_TRUE(link.Connect("127.0.0.1", listener.Port()));
-    auto server = listener.Accept();
+    auto server = ConnectLink(link);
     ASSERT_NE(server, nullptr);
 
     EXPECT_TRUE(link.Reconnect());
@@ -194,8 +201,7 @@ TEST_F(DataServerLinkTest, ReconnectAnnouncesTheLossAndLogsOnlyASuccessfulConnec
 
 TEST_F(DataServerLinkTest, DropConnectionClosesTheLinkButKeepsReconnectsArmed) {
     DataServerCore link(&queue);
-    ASSERT_TRUE(link.Connect("127.0.0.1", listener.Port()));
-    auto server = listener.Accept();
+    auto server = ConnectLink(link);
     ASSERT_NE(server, nullptr);
     link.DropConnection();
     EXPECT_TRUE(server->WaitClosedByOtherSide());
