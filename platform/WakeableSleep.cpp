@@ -1,24 +1,60 @@
 #include "WakeableSleep.h"
 
-#include <chrono>
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
 
 namespace plat {
+namespace {
+
+static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t), "the futex word is the atomic itself");
+
+uint32_t* FutexWord(std::atomic<uint32_t>& state) { return reinterpret_cast<uint32_t*>(&state); }
+
+timespec DeadlineAfter(uint32_t ms) {
+    timespec deadline{};
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += static_cast<time_t>(ms / 1000);
+    deadline.tv_nsec += static_cast<long>(ms % 1000) * 1000000L;
+    if (deadline.tv_nsec >= 1000000000L) {
+        deadline.tv_sec += 1;
+        deadline.tv_nsec -= 1000000000L;
+    }
+    return deadline;
+}
+
+// Blocks while the word still holds `expected`, until woken or the
+// CLOCK_MONOTONIC deadline passes; false once the deadline has passed.
+bool WaitUntil(std::atomic<uint32_t>& state, uint32_t expected, const timespec& deadline) {
+    const long result = syscall(SYS_futex, FutexWord(state), FUTEX_WAIT_BITSET_PRIVATE, expected, &deadline, nullptr,
+                                FUTEX_BITSET_MATCH_ANY);
+    return result == 0 || errno != ETIMEDOUT;
+}
+
+}  // namespace
 
 bool WakeableSleep::SleepFor(uint32_t ms) {
-    std::unique_lock lock(m_Mutex);
-    const bool woken = m_WakeSignal.wait_for(lock, std::chrono::milliseconds(ms),
-                                             [this] { return m_WakePending; });
-    m_WakePending = false;
-    return woken;
+    uint32_t state = kIdle;
+    if (!m_State.compare_exchange_strong(state, kSleeping, std::memory_order_acq_rel)) {
+        m_State.store(kIdle, std::memory_order_release);  // a wake came first: use it up
+        return true;
+    }
+    const timespec deadline = DeadlineAfter(ms);
+    // Interruptions and spurious returns go back to sleep until a Wake()
+    // has changed the word or the time is up.
+    while (m_State.load(std::memory_order_acquire) == kSleeping) {
+        if (!WaitUntil(m_State, kSleeping, deadline)) break;
+    }
+    return m_State.exchange(kIdle, std::memory_order_acq_rel) == kWakePending;
 }
 
 void WakeableSleep::Wake() {
-    {
-        std::lock_guard lock(m_Mutex);
-        if (m_WakePending) return;
-        m_WakePending = true;
+    if (m_State.exchange(kWakePending, std::memory_order_acq_rel) == kSleeping) {
+        syscall(SYS_futex, FutexWord(m_State), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
     }
-    m_WakeSignal.notify_one();
 }
 
 }  // namespace plat

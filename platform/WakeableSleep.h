@@ -2,11 +2,14 @@
 // at most, or as soon as Wake() is called; a Wake() that comes while nobody
 // sleeps is remembered, so the next SleepFor() returns at once. This is what
 // lets an idle worker sleep without polling yet react within microseconds.
+//
+// One thread sleeps on an object (its owner); any number may wake it. Built
+// on one futex word: a wake costs one atomic exchange, plus one system call
+// only when the owner is actually asleep.
 #pragma once
 
-#include <condition_variable>
+#include <atomic>
 #include <cstdint>
-#include <mutex>
 
 namespace plat {
 
@@ -17,9 +20,9 @@ public:
     void Wake();
 
 private:
-    std::mutex m_Mutex;
-    std::condition_variable m_WakeSignal;
-    bool m_WakePending = false;  // guarded by m_Mutex
+    enum : uint32_t { kIdle = 0, kWakePending = 1, kSleeping = 2 };
+
+    std::atomic<uint32_t> m_State{kIdle};
 };
 
 }  // namespace plat
