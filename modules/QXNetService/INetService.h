@@ -83,8 +83,8 @@ inline constexpr int NET_MSG_ON_CLIENTCREATE = 109;
 //   7 RefuseConnectBySendQueue  new connections are refused while more
 //                             outgoing messages than this are unsent across all
 //                             connections (statistic 23). Default 50000.
-//   8 HackAttackValue         a connection that completes more reads (kind-101
-//                             records) than this within one second is closed
+//   8 HackAttackValue         a connection that delivers more kind-101 records
+//                             than this within one second is closed
 //                             (kind 107, statistic 25); 0 = off. Default 50.
 // Limits of 0 or below for 1, 2, 5, 6 and 7 mean "no limit".
 // ---------------------------------------------------------------------------

@@ -48,12 +48,12 @@ void CNetConnection::DiscardQueue() {
     m_FrontOffset = 0;
 }
 
-bool CNetConnection::CountReadIsFlood(uint32_t nowMs, int limitPerSecond) {
+bool CNetConnection::CountRecordsAreFlood(uint32_t nowMs, int limitPerSecond, int records) {
     if (limitPerSecond <= 0) return false;
     if (m_FloodWindowReads == 0 || nowMs - m_FloodWindowStart >= 1000) {
         m_FloodWindowStart = nowMs;
         m_FloodWindowReads = 0;
     }
-    ++m_FloodWindowReads;
+    m_FloodWindowReads += records;
     return m_FloodWindowReads > limitPerSecond;
 }

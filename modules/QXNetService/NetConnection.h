@@ -8,7 +8,6 @@
 // queued bytes.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -28,6 +27,10 @@ public:
     // The descriptor, fixed at accept: valid while `closing` is false.
     int Descriptor() const { return m_Descriptor; }
     int PoolIndex() const { return m_PoolIndex; }
+    // One read takes up to kReadChunkBytes, so a peer that sends large
+    // packets costs a system call per chunk, not per 4 KB record; the chunk
+    // is split into records when it is queued.
+    static constexpr size_t kReadChunkBytes = 64 * 1024;
     asio::mutable_buffer ReadBuffer() { return asio::buffer(m_ReadBuffer); }
     const char* ReadData() const { return m_ReadBuffer.data(); }
 
@@ -44,9 +47,10 @@ public:
     // Frees the queue after the socket was closed (I/O thread only).
     void DiscardQueue();
 
-    // Counts one completed read against the flood limit; true when this read
-    // makes more than limitPerSecond reads in the current one-second window.
-    bool CountReadIsFlood(uint32_t nowMs, int limitPerSecond);
+    // Counts the records of one completed read against the flood limit; true
+    // when they make more than limitPerSecond records in the current
+    // one-second window.
+    bool CountRecordsAreFlood(uint32_t nowMs, int limitPerSecond, int records);
 
     // State guarded by the service lock.
     bool closing = false;          // a close was decided; no more messages or writes
@@ -60,7 +64,7 @@ private:
     asio::ip::tcp::socket m_Socket;
     const int m_Descriptor;
     const int m_PoolIndex;
-    std::array<char, kNetMsgDataSize> m_ReadBuffer{};
+    std::vector<char> m_ReadBuffer = std::vector<char>(kReadChunkBytes);
     std::deque<std::vector<char>> m_Outgoing;
     uint64_t m_QueuedBytes = 0;  // bytes of every entry in m_Outgoing
     size_t m_FrontOffset = 0;    // bytes of the front entry already written

@@ -4,6 +4,7 @@
 #include <sched.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <string>
@@ -294,9 +295,11 @@ void CNetService::OnRead(const ConnectionPtr& connection, const std::error_code&
         if (!error && bytes > 0) {
             m_Stats.Add(NETVALUE_RECV_TOTAL_BYTE, bytes);
             client.OnRecv(bytes);
-            notify = PushLocked(index, NET_MSG_ON_RECV, 0, connection->ReadData(), static_cast<int>(bytes));
+            int records = 0;
+            notify = PushChunkLocked(index, connection->ReadData(), bytes, &records);
             connection->recvBacklog += bytes;
-            if (connection->CountReadIsFlood(CNetClient::NowMs(), ParamLocked(NETPARAM_HACK_ATTACK_VALUE))) {
+            if (connection->CountRecordsAreFlood(CNetClient::NowMs(), ParamLocked(NETPARAM_HACK_ATTACK_VALUE),
+                                                 records)) {
                 m_Stats.Add(NETVALUE_FIND_HACKER_KICK_OUT);
                 RequestCloseLocked(connection, NET_MSG_ON_CLIENTCLOSE, 0);
             } else if (Exceeds(connection->recvBacklog + 1, ParamLocked(NETPARAM_MAX_RECV_BACKLOG_BYTES))) {
@@ -521,6 +524,17 @@ CNetService::PendingNotify CNetService::PushLocked(int poolIndex, int kind, int 
     m_Stats.Add(NETVALUE_PUSH_RECV_MSG_TOTAL);
     if (!wasEmpty) return {};
     return PendingNotify{m_Notify, m_NotifyContext};
+}
+
+CNetService::PendingNotify CNetService::PushChunkLocked(int poolIndex, const char* data, size_t len, int* records) {
+    PendingNotify notify;
+    for (size_t offset = 0; offset < len; offset += kNetMsgDataSize) {
+        const size_t part = std::min(len - offset, static_cast<size_t>(kNetMsgDataSize));
+        const PendingNotify pushed = PushLocked(poolIndex, NET_MSG_ON_RECV, 0, data + offset, static_cast<int>(part));
+        if (notify.callback == nullptr) notify = pushed;
+        ++*records;
+    }
+    return notify;
 }
 
 bool CNetService::GetMsg(tagNetMsg* msg) {

@@ -89,6 +89,9 @@ private:
     int RefusalStatisticLocked() const;
     int TakeFreeSlotLocked();
     PendingNotify PushLocked(int poolIndex, int kind, int param, const char* data = nullptr, int len = 0);
+    // Queues one read as kind-101 records of at most kNetMsgDataSize bytes
+    // each, in order; adds their number to *records.
+    PendingNotify PushChunkLocked(int poolIndex, const char* data, size_t len, int* records);
     // Writes without blocking on the caller's thread; bytes taken (error set
     // and 0 on a socket failure).
     size_t WriteDirectLocked(CNetConnection& connection, const char* data, size_t len, int* error);
