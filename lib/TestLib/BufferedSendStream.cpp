@@ -21,7 +21,9 @@ int BufferedSendStream::SendBuf_o(const char* data, int len) {
 int BufferedSendStream::Queue(const char* data, int len) {
     if (m_Buffer.Append(data, len)) return len;
     if (m_Buffer.Used() > 0) {
-        const int written = Write(m_Buffer.Data(), m_Buffer.Used());
+        // Whatever happens below ends in a Write: the packet goes into the
+        // buffer (flushed at the end of the pass) or out on its own.
+        const int written = WriteMore(m_Buffer.Data(), m_Buffer.Used());
         if (written < 1) return written;  // the buffer keeps its bytes
     }
     m_Buffer.Clear();

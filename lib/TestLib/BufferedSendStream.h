@@ -32,6 +32,10 @@ public:
 protected:
     // Writes all bytes; the byte count, or a result of 0 or below on failure.
     virtual int Write(const char* data, int len) = 0;
+    // Write for a full buffer that the packet behind it follows at once: the
+    // connection may hold the bytes back until the next Write, so a burst
+    // of packets leaves in as few segments as the buffer size allows.
+    virtual int WriteMore(const char* data, int len) { return Write(data, len); }
     // Whether a failed flush drops the buffered bytes.
     virtual bool ClearAfterFailedFlush() const = 0;
     // Class name for the Fatal line of an unexpected exception.

@@ -15,10 +15,14 @@ public:
 
 protected:
     int Write(const char* data, int len) override;
+    int WriteMore(const char* data, int len) override;
     bool ClearAfterFailedFlush() const override { return true; }
     const char* StreamName() const override { return "CICOPNetStream"; }
 
 private:
+    // 1 when the service took the bytes, else 0 with a last error set.
+    int Result(int sendResult);
+
     INetService* m_Service;
     int m_PoolIndex;
 };

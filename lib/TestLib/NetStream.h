@@ -20,10 +20,13 @@ public:
 
 protected:
     int Write(const char* data, int len) override;
+    int WriteMore(const char* data, int len) override;
     bool ClearAfterFailedFlush() const override { return false; }
     const char* StreamName() const override { return "CNetStream"; }
 
 private:
+    int WriteWith(const char* data, int len, int flags);
+
     int m_Socket;
     INqBlockSocket* m_SocketObject = nullptr;
 };

@@ -239,6 +239,11 @@ public:
     // Stops listening if needed and destroys the object; pending messages are
     // discarded and the slot objects die with it.
     /* 20 */ virtual void Release() = 0;
+    // SendTo for bytes that the caller follows with more at once: the kernel
+    // may hold them back (MSG_MORE) until a plain SendTo on the slot, so a
+    // burst leaves as few segments as possible. The caller must end every
+    // burst with SendTo.
+    /* 21 */ virtual int SendToMore(int poolIndex, const char* data, int len) = 0;
 
 protected:
     // Only Release() destroys the object.

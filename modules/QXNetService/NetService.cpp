@@ -344,7 +344,13 @@ void CNetService::OnResume(const ConnectionPtr& connection) {
 // Sending
 // ---------------------------------------------------------------------------
 
-int CNetService::SendTo(int poolIndex, const char* data, int len) {
+int CNetService::SendTo(int poolIndex, const char* data, int len) { return Send(poolIndex, data, len, 0); }
+
+int CNetService::SendToMore(int poolIndex, const char* data, int len) {
+    return Send(poolIndex, data, len, MSG_MORE);
+}
+
+int CNetService::Send(int poolIndex, const char* data, int len, int flags) {
     std::lock_guard lock(m_Lock);
     const ConnectionPtr connection = LiveConnectionLocked(poolIndex);
     if (!connection || data == nullptr || len <= 0) {
@@ -358,7 +364,7 @@ int CNetService::SendTo(int poolIndex, const char* data, int len) {
         // Nothing queued or in flight: hand the bytes to the socket at once,
         // so the queue only ever holds what the peer is not taking.
         int error = 0;
-        offset = WriteDirectLocked(*connection, data, static_cast<size_t>(len), &error);
+        offset = WriteDirectLocked(*connection, data, static_cast<size_t>(len), flags, &error);
         if (error != 0) {
             m_Stats.Add(NETVALUE_POST_SEND_ERR_COUNT);
             m_Stats.Add(NETVALUE_RET_ERROR_COUNT);
@@ -396,11 +402,12 @@ int CNetService::SendTo(int poolIndex, const char* data, int len) {
     return 1;
 }
 
-size_t CNetService::WriteDirectLocked(CNetConnection& connection, const char* data, size_t len, int* error) {
+size_t CNetService::WriteDirectLocked(CNetConnection& connection, const char* data, size_t len, int flags,
+                                      int* error) {
     m_Stats.Add(NETVALUE_NETMSG_WRITECOUNT);
     ssize_t wrote;
     do {
-        wrote = ::send(connection.Descriptor(), data, len, MSG_DONTWAIT | MSG_NOSIGNAL);
+        wrote = ::send(connection.Descriptor(), data, len, MSG_DONTWAIT | MSG_NOSIGNAL | flags);
     } while (wrote < 0 && errno == EINTR);
     if (wrote < 0) {
         if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;

@@ -41,6 +41,7 @@ public:
     int GetMsgCount() override;
     int GetParam(int id) override;
     int SendTo(int poolIndex, const char* data, int len) override;
+    int SendToMore(int poolIndex, const char* data, int len) override;
     void Reserved10() override {}
     void Reserved11() override {}
     void CloseClient(int poolIndex) override;
@@ -94,7 +95,8 @@ private:
     PendingNotify PushChunkLocked(int poolIndex, const char* data, size_t len, int* records);
     // Writes without blocking on the caller's thread; bytes taken (error set
     // and 0 on a socket failure).
-    size_t WriteDirectLocked(CNetConnection& connection, const char* data, size_t len, int* error);
+    size_t WriteDirectLocked(CNetConnection& connection, const char* data, size_t len, int flags, int* error);
+    int Send(int poolIndex, const char* data, int len, int flags);
     void RequestCloseLocked(const ConnectionPtr& connection, int kind, int param);
     void AfterPopLocked(const tagNetMsg& msg);
     ConnectionPtr LiveConnectionLocked(int poolIndex) const;

@@ -42,6 +42,11 @@ public:
     // Sets the defaults: connectTimeoutMs 0 means 3000 ms; a positive value
     // replaces it for later connects.
     /*  7 */ virtual void SockSetup(int connectTimeoutMs) = 0;
+    // SockSend for bytes that the caller follows with more at once: the
+    // kernel may hold them back (MSG_MORE) until a plain SockSend, so a
+    // burst leaves as few segments as possible. The caller must end every
+    // burst with SockSend.
+    /*  8 */ virtual int SockSendMore(const char* data, int len) = 0;
 
 protected:
     // Only FreeNqBlockSocket destroys the object.

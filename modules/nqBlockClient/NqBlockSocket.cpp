@@ -175,7 +175,11 @@ int CNqBlockSocket::SockRecv(char* buffer, int size) {
     return -1;
 }
 
-int CNqBlockSocket::SockSend(const char* data, int len) {
+int CNqBlockSocket::SockSend(const char* data, int len) { return SendAll(data, len, 0); }
+
+int CNqBlockSocket::SockSendMore(const char* data, int len) { return SendAll(data, len, MSG_MORE); }
+
+int CNqBlockSocket::SendAll(const char* data, int len, int flags) {
     if (data == nullptr || len < 0) {
         Fail(EINVAL);
         return -1;
@@ -188,7 +192,7 @@ int CNqBlockSocket::SockSend(const char* data, int len) {
     int sent = 0;
     int sendError = 0;
     while (sent < len) {
-        const ssize_t wrote = ::send(use.fd, data + sent, static_cast<size_t>(len - sent), MSG_NOSIGNAL);
+        const ssize_t wrote = ::send(use.fd, data + sent, static_cast<size_t>(len - sent), MSG_NOSIGNAL | flags);
         if (wrote < 0 && errno == EINTR) continue;
         if (wrote <= 0) {
             sendError = wrote < 0 ? errno : EPIPE;

@@ -25,6 +25,7 @@ public:
 
     bool SockConnect(const char* host, uint16_t port) override;
     int SockSend(const char* data, int len) override;
+    int SockSendMore(const char* data, int len) override;
     int SockRecv(char* buffer, int size) override;
     int SockGetLastError() override { return m_LastError.load(std::memory_order_relaxed); }
     bool SockIsConnected() override;
@@ -39,6 +40,7 @@ private:
         uint32_t generation = 0;
     };
     Use BeginUse();
+    int SendAll(const char* data, int len, int flags);
     // Ends a use; false when SockClose ran meanwhile (the result is void).
     bool EndUse(const Use& use);
     // One attempt on each resolved address until the deadline; the

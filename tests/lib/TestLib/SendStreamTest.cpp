@@ -1,13 +1,18 @@
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
 
 #include "lib/TestLib/NetStream.h"
 #include "lib/TestLib/PackBuffer.h"
 #include "platform/LastError.h"
 #include "tests/support/CapturingLog.h"
+#include "tests/support/LoopbackPeer.h"
 
 namespace {
 
@@ -118,6 +123,36 @@ TEST_F(NetStreamTest, AFailedFlushKeepsTheBytesForTheNextSocket) {
 TEST_F(NetStreamTest, NegativeLengthWritesNothing) {
     EXPECT_EQ(stream.SendBuf_o("abc", -1), 0);
     EXPECT_EQ(stream.BufferedBytes(), 0);
+}
+
+// Over TCP, a full buffer that the next packet follows may be held back by
+// the kernel; the flush at the end of the pass must push the whole burst.
+TEST(NetStreamOverTcpTest, ABurstOfSeveralBuffersArrivesWholeAfterTheFlush) {
+    testsupport::ScopedCapturingLog log;
+    nettest::LoopbackListener listener;
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(listener.Port());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    auto reader = listener.Accept();
+    ASSERT_NE(reader, nullptr);
+
+    CNetStream stream(fd);
+    std::string all;
+    for (int i = 0; i < 25; ++i) {
+        const std::string packet(1000, static_cast<char>('A' + i));
+        all += packet;
+        ASSERT_EQ(stream.SendBuf_o(packet.data(), 1000), 1000);
+    }
+    EXPECT_EQ(stream.BufferedBytes(), 1000);  // three full buffers went out before it
+    EXPECT_EQ(stream.SendBuf_o(nullptr, 0), 1000);
+    EXPECT_EQ(reader->Receive(all.size(), std::chrono::seconds(5)), all);
+    ::close(fd);
 }
 
 }  // namespace

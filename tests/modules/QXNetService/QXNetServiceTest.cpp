@@ -312,6 +312,23 @@ TEST_F(NetServiceTest, SendToASlotWithoutConnectionReturnsZero) {
     EXPECT_EQ(Value(NETVALUE_DROP_PACK_COUNT), 3u);
 }
 
+TEST_F(NetServiceTest, SendToMoreBurstEndedBySendToArrivesWholeAndInOrder) {
+    Listen(2);
+    LoopbackPeer peer(m_Port);
+    ExpectNext(0, NET_MSG_ON_CLIENTCREATE);
+    ExpectNext(0, NET_MSG_ON_CLIENTCONNECT);
+
+    const std::string all = Pattern(0, 11 * 4000);
+    for (size_t i = 0; i < 10; ++i) {
+        ASSERT_EQ(m_Service->SendToMore(0, all.data() + i * 4000, 4000), 1);
+    }
+    ASSERT_EQ(m_Service->SendTo(0, all.data() + 10 * 4000, 4000), 1);
+    EXPECT_EQ(peer.Receive(all.size(), 5s), all);
+    EXPECT_TRUE(WaitUntil([&] { return Value(NETVALUE_POP_SEND_MSG_TOTAL) == 11; }));
+    EXPECT_EQ(Value(NETVALUE_SEND_TOTAL_BYTE), all.size());
+    EXPECT_EQ(m_Service->SendToMore(3, "abc", 3), 0);  // no such slot
+}
+
 TEST_F(NetServiceTest, SendToWritesEveryMessageInOrder) {
     Listen(2);
     LoopbackPeer peer(m_Port);

@@ -195,11 +195,27 @@ TEST_F(BlockSocketTest, SockCloseFromAnotherThreadEndsABlockedRecv) {
     EXPECT_EQ(::recv(server, buffer, sizeof(buffer), 0), 0);  // the server saw the close
 }
 
+TEST_F(BlockSocketTest, SendMoreBurstEndedBySendArrivesWholeAndInOrder) {
+    TestListener listener;
+    ASSERT_TRUE(m_Socket->SockConnect("127.0.0.1", listener.Port()));
+    const int server = listener.Accept();
+    ASSERT_GE(server, 0);
+    std::string all;
+    for (int i = 0; i < 6; ++i) {
+        const std::string part(8000, static_cast<char>('a' + i));
+        all += part;
+        ASSERT_EQ(m_Socket->SockSendMore(part.data(), 8000), 8000);
+    }
+    ASSERT_EQ(m_Socket->SockSend("end", 3), 3);
+    EXPECT_EQ(ReadExactly(server, all.size() + 3), all + "end");
+}
+
 TEST_F(BlockSocketTest, WithoutConnectionOperationsFail) {
     char buffer[4];
     EXPECT_EQ(m_Socket->SockRecv(buffer, sizeof(buffer)), -1);
     EXPECT_EQ(m_Socket->SockGetLastError(), ENOTCONN);
     EXPECT_EQ(m_Socket->SockSend("x", 1), -1);
+    EXPECT_EQ(m_Socket->SockSendMore("x", 1), -1);
     EXPECT_FALSE(m_Socket->SockIsConnected());
     EXPECT_EQ(m_Socket->SockGetHandle(), -1);
     EXPECT_FALSE(m_Socket->SockConnect(nullptr, 1));
