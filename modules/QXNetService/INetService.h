@@ -4,7 +4,9 @@
 // number of connection slots, reads them on its own I/O thread into one
 // message queue that the owner drains with GetMsg(), and writes what SendTo()
 // queues. Every operation may be called from any thread; the owner is expected
-// to drain the queue from one thread.
+// to drain the queue from one thread. A service given an I/O driver
+// (SetIoDriver) has no I/O thread: its network work runs on the thread that
+// calls the driver's RunFor, typically the thread that drains the queue.
 //
 // The program calls the operations by their position in the table of virtual
 // operations, so the order of the declarations is part of the module's
@@ -13,6 +15,8 @@
 
 #include <cstddef>
 #include <cstdint>
+
+class INetIoDriver;
 
 // ---------------------------------------------------------------------------
 // Message record filled by GetMsg(): 4112 bytes, 32-bit little-endian fields.
@@ -151,7 +155,8 @@ enum ENetValue : int {
     NETVALUE_COUNT = 38,
 };
 
-// Called by the service on its I/O thread, outside its locks, whenever it
+// Called by the service on its I/O thread (or the thread running its
+// driver), outside its locks, whenever it
 // queues a message into an empty queue: the draining thread may sleep until
 // then instead of polling.
 using NetMsgNotify = void (*)(void* context);
@@ -199,7 +204,9 @@ public:
     // listening, when count < 1, or when the port cannot be bound.
     /*  0 */ virtual bool StartListen(uint16_t port, int count) = 0;
     // Closes every connection (each gets its kind-107 message) and the
-    // listener, and stops the I/O thread. Queued messages stay for GetMsg.
+    // listener, and stops the I/O thread; a driven service instead runs its
+    // remaining network work on the caller's thread, in turn with the
+    // driver's RunFor. Queued messages stay for GetMsg.
     /*  1 */ virtual void StopListen() = 0;
     /*  2 */ virtual uint16_t GetListenPort() = 0;  // port bound by StartListen, 0 when not listening
     /*  3 */ virtual int GetMaxClient() = 0;  // slots of the last StartListen
@@ -210,7 +217,7 @@ public:
     // Sets (or, with null, clears) the callback for a message queued into an
     // empty queue. A call already running may still finish after this returns.
     // The callback must not call StopListen or Release: both wait for the
-    // I/O thread that is running it.
+    // I/O thread or driver that is running it.
     /*  6 */ virtual void SetMsgNotify(NetMsgNotify callback, void* context) = 0;
     /*  7 */ virtual int GetMsgCount() = 0;  // records waiting in the queue
     /*  8 */ virtual int GetParam(int id) = 0;  // current value of a parameter, 0 for an unknown id
@@ -244,10 +251,37 @@ public:
     // burst leaves as few segments as possible. The caller must end every
     // burst with SendTo.
     /* 21 */ virtual int SendToMore(int poolIndex, const char* data, int len) = 0;
+    // Runs the service's network work on `driver` (from CreateNetIoDriver of
+    // this module; it holds a reference until the object is destroyed)
+    // instead of an I/O thread of its own; null returns to the own thread.
+    // Only while not listening: false otherwise, or for a driver after null.
+    /* 22 */ virtual bool SetIoDriver(INetIoDriver* driver) = 0;
 
 protected:
     // Only Release() destroys the object.
     ~INetService() = default;
+};
+
+// Runs the network work of any number of services on one caller's thread, so
+// that a thread which both serves the network and drains the services'
+// queues needs no hand-over from an I/O thread. Reference counted: created
+// with one reference; a service holds one from SetIoDriver until it is
+// destroyed. One thread runs the work at a time; a StopListen on another
+// thread takes its turn in between two RunFor calls.
+class INetIoDriver {
+public:
+    // Waits up to timeoutMs (0: not at all) for network work or a Wake(),
+    // then runs all the work that is ready without waiting again. Returns
+    // the number of pieces of work run (a Wake counts as one).
+    virtual int RunFor(int timeoutMs) = 0;
+    // Ends a waiting RunFor at once, or makes the next one return without
+    // waiting. Any thread; never blocks.
+    virtual void Wake() = 0;
+    virtual void AddRef() = 0;
+    virtual void Release() = 0;
+
+protected:
+    ~INetIoDriver() = default;
 };
 
 // The module's exports.
@@ -256,8 +290,11 @@ protected:
 //   GetNetMsgPool()             a message record on the module's heap, for a
 //                               caller that wants one to hand to GetMsg;
 //   FreeNetMsgPool(record)      gives such a record back (null is ignored).
+//   CreateNetIoDriver()         a new I/O driver with one reference; null if
+//                               it cannot be created.
 extern "C" {
 using GetQXNetServiceInstanceFunc = INetService* (*)(int reserved);
+using CreateNetIoDriverFunc = INetIoDriver* (*)();
 using GetNetMsgPoolFunc = tagNetMsg* (*)();
 using FreeNetMsgPoolFunc = void (*)(tagNetMsg* record);
 }

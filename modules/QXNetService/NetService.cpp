@@ -49,7 +49,7 @@ bool Exceeds(uint64_t value, int limit) { return limit > 0 && value > static_cas
 
 }  // namespace
 
-CNetService::CNetService() : m_Acceptor(m_Io), m_AcceptRetry(m_Io) {
+CNetService::CNetService() {
     m_Params[NETPARAM_MAX_SEND_BUFFER_BYTES] = kDefaultMaxSendBufferBytes;
     m_Params[NETPARAM_MAX_RECV_BACKLOG_BYTES] = kDefaultMaxRecvBacklogBytes;
     m_Params[NETPARAM_MAX_SEND_MSG_QUEUE_COUNT] = kDefaultMaxSendMsgQueueCount;
@@ -60,9 +60,39 @@ CNetService::CNetService() : m_Acceptor(m_Io), m_AcceptRetry(m_Io) {
 
 CNetService::~CNetService() {
     StopListen();
-    std::lock_guard lock(m_Lock);
-    m_Slots.clear();
-    m_Queue.Clear();
+    {
+        std::lock_guard lock(m_Lock);
+        m_Slots.clear();
+        m_Queue.Clear();
+    }
+    m_AcceptRetry.reset();
+    m_Acceptor.reset();
+    // Every socket of the driver's context is gone: it may go too.
+    if (m_Driver != nullptr) m_Driver->Release();
+}
+
+template <typename Handler>
+auto CNetService::Counted(Handler handler) {
+    m_QueuedWork.fetch_add(1, std::memory_order_relaxed);
+    return [this, handler = std::move(handler)](auto&&... args) mutable {
+        struct Done {
+            std::atomic<int>& count;
+            ~Done() { count.fetch_sub(1, std::memory_order_release); }
+        } done{m_QueuedWork};
+        handler(std::forward<decltype(args)>(args)...);
+    };
+}
+
+bool CNetService::SetIoDriver(INetIoDriver* driver) {
+    std::lock_guard control(m_ControlLock);
+    // Sockets of an earlier listen may outlive it in their slots, and they
+    // belong to the context they were made on.
+    if (driver == nullptr || m_EverStarted) return false;
+    if (m_Driver == driver) return true;
+    driver->AddRef();
+    if (m_Driver != nullptr) m_Driver->Release();
+    m_Driver = static_cast<CNetIoDriver*>(driver);
+    return true;
 }
 
 void CNetService::Release() { delete this; }
@@ -78,21 +108,26 @@ bool CNetService::StartListen(uint16_t port, int count) {
         std::lock_guard lock(m_Lock);
         if (m_Listening) return false;
     }
-    // The I/O thread is not running here, so the acceptor is ours alone.
+    // No work of this service runs now (the last StopListen drained it), so
+    // the acceptor is ours alone.
     std::error_code error;
     const asio::ip::tcp::endpoint endpoint(asio::ip::address_v4::any(), port);
-    m_Acceptor.open(endpoint.protocol(), error);
-    if (!error) m_Acceptor.set_option(asio::socket_base::reuse_address(true), error);
-    if (!error) m_Acceptor.bind(endpoint, error);
-    if (!error) m_Acceptor.listen(asio::socket_base::max_listen_connections, error);
+    m_AcceptRetry.reset();
+    m_Acceptor.emplace(Io());
+    m_Acceptor->open(endpoint.protocol(), error);
+    if (!error) m_Acceptor->set_option(asio::socket_base::reuse_address(true), error);
+    if (!error) m_Acceptor->bind(endpoint, error);
+    if (!error) m_Acceptor->listen(asio::socket_base::max_listen_connections, error);
     if (error) {
         std::error_code ignored;
-        m_Acceptor.close(ignored);
+        m_Acceptor->close(ignored);
         return false;
     }
+    m_AcceptRetry.emplace(Io());
+    m_EverStarted = true;
     {
         std::lock_guard lock(m_Lock);
-        m_Port = m_Acceptor.local_endpoint(error).port();
+        m_Port = m_Acceptor->local_endpoint(error).port();
         m_SlotCount = count;
         if (m_Slots.size() < static_cast<size_t>(count)) m_Slots.resize(static_cast<size_t>(count));
         m_FreeSlots.clear();
@@ -103,6 +138,11 @@ bool CNetService::StartListen(uint16_t port, int count) {
         m_Listening = true;
         m_Stats.Set(NETVALUE_MAX_CLIENT, static_cast<uint64_t>(count));
         PublishGaugesLocked();
+    }
+    if (m_Driver != nullptr) {
+        StartAccept();
+        m_IoStarted = true;
+        return true;
     }
     m_Io.restart();
     m_Work.emplace(m_Io.get_executor());
@@ -119,12 +159,14 @@ bool CNetService::StartListen(uint16_t port, int count) {
         m_Port = 0;
         return false;
     }
+    m_IoStarted = true;
     return true;
 }
 
 void CNetService::StopListen() {
     std::lock_guard control(m_ControlLock);
-    if (!m_IoThread.joinable()) return;
+    if (!m_IoStarted) return;
+    m_IoStarted = false;
     {
         std::lock_guard lock(m_Lock);
         m_Listening = false;
@@ -136,7 +178,21 @@ void CNetService::StopListen() {
             }
         }
     }
-    asio::post(m_Io, [this] { CloseAllOnIoThread(); });
+    asio::post(Io(), Counted([this] { CloseAllOnIoThread(); }));
+    if (m_Driver != nullptr) {
+        StopDriven();
+    } else {
+        StopOwnThread();
+    }
+}
+
+void CNetService::StopDriven() {
+    // The posted closes queue their messages and cancel every operation;
+    // the cancelled ones complete as work of their own.
+    m_Driver->RunUntil([this] { return m_QueuedWork.load(std::memory_order_acquire) == 0; });
+}
+
+void CNetService::StopOwnThread() {
     // run() returns once the posted closes have queued their messages and
     // every cancelled operation has completed.
     m_Work.reset();
@@ -146,8 +202,8 @@ void CNetService::StopListen() {
 
 void CNetService::CloseAllOnIoThread() {
     std::error_code ignored;
-    m_Acceptor.close(ignored);
-    m_AcceptRetry.cancel();
+    m_Acceptor->close(ignored);
+    m_AcceptRetry->cancel();
 }
 
 void CNetService::RunIoThread() {
@@ -196,9 +252,9 @@ void CNetService::OpEnded() { m_Stats.Sub(NETVALUE_OPCOUNT); }
 
 void CNetService::StartAccept() {
     OpBegun();
-    m_Acceptor.async_accept([this](const std::error_code& error, asio::ip::tcp::socket socket) {
+    m_Acceptor->async_accept(Counted([this](const std::error_code& error, asio::ip::tcp::socket socket) {
         OnAccept(error, std::move(socket));
-    });
+    }));
 }
 
 int CNetService::RefusalStatisticLocked() const {
@@ -227,10 +283,10 @@ void CNetService::OnAccept(const std::error_code& error, asio::ip::tcp::socket s
         if (!IsListening()) return;
         // Out of descriptors, typically: try again a little later rather
         // than spinning on the same failure.
-        m_AcceptRetry.expires_after(kAcceptRetryDelay);
-        m_AcceptRetry.async_wait([this](const std::error_code& waitError) {
+        m_AcceptRetry->expires_after(kAcceptRetryDelay);
+        m_AcceptRetry->async_wait(Counted([this](const std::error_code& waitError) {
             if (!waitError) StartAccept();
-        });
+        }));
         return;
     }
     std::error_code ignored;
@@ -278,9 +334,9 @@ void CNetService::OnAccept(const std::error_code& error, asio::ip::tcp::socket s
 void CNetService::StartRead(const ConnectionPtr& connection) {
     OpBegun();
     connection->Socket().async_read_some(connection->ReadBuffer(),
-                                         [this, connection](const std::error_code& error, size_t bytes) {
+                                         Counted([this, connection](const std::error_code& error, size_t bytes) {
                                              OnRead(connection, error, bytes);
-                                         });
+                                         }));
 }
 
 void CNetService::OnRead(const ConnectionPtr& connection, const std::error_code& error, size_t bytes) {
@@ -395,7 +451,7 @@ int CNetService::Send(int poolIndex, const char* data, int len, int flags) {
     m_PendingSendBytes += rest;
     if (!connection->writing) {
         connection->writing = true;
-        asio::post(m_Io, [this, connection] { StartWrite(connection); });
+        asio::post(Io(), Counted([this, connection] { StartWrite(connection); }));
     }
     PublishSendStateLocked(*connection);
     PublishGaugesLocked();
@@ -439,9 +495,9 @@ void CNetService::StartWrite(const ConnectionPtr& connection) {
     }
     OpBegun();
     connection->Socket().async_write_some(
-        buffers, [this, connection, requested](const std::error_code& error, size_t bytes) {
+        buffers, Counted([this, connection, requested](const std::error_code& error, size_t bytes) {
             OnWrite(connection, error, bytes, requested);
-        });
+        }));
 }
 
 void CNetService::OnWrite(const ConnectionPtr& connection, const std::error_code& error, size_t bytes,
@@ -496,7 +552,7 @@ void CNetService::RequestCloseLocked(const ConnectionPtr& connection, int kind, 
     m_Slots[static_cast<size_t>(connection->PoolIndex())].client->OnClosing();
     // The close message is queued on the I/O thread, after any completion
     // already running there, so it is always the connection's last message.
-    asio::post(m_Io, [this, connection, kind, param] { FinishClose(connection, kind, param); });
+    asio::post(Io(), Counted([this, connection, kind, param] { FinishClose(connection, kind, param); }));
 }
 
 void CNetService::FinishClose(const ConnectionPtr& connection, int kind, int param) {
@@ -572,7 +628,7 @@ void CNetService::AfterPopLocked(const tagNetMsg& msg) {
     const int bound = ParamLocked(NETPARAM_MAX_RECV_BACKLOG_BYTES);
     if (bound > 0 && connection->recvBacklog > static_cast<uint64_t>(bound / 2)) return;
     connection->resumeRequested = true;
-    asio::post(m_Io, [this, connection] { OnResume(connection); });
+    asio::post(Io(), Counted([this, connection] { OnResume(connection); }));
 }
 
 void CNetService::SetMsgNotify(NetMsgNotify callback, void* context) {

@@ -1,14 +1,17 @@
 // The listening network service behind INetService: one acceptor, a fixed
 // set of connection slots and one I/O thread running an Asio io_context from
-// StartListen to StopListen. The I/O thread accepts, reads, closes, runs the
-// write chains and queues every message; the other operations may be called
-// from any thread and meet the I/O thread under m_Lock, posting socket work
-// to it. The one exception is SendTo on a connection with nothing queued,
-// which writes without blocking on the caller's thread. The object owns its
-// slots, connections and queue; only Release() destroys it.
+// StartListen to StopListen, or, when given a driver, no thread of its own:
+// its work then runs on the driver's context, on whichever thread drives it.
+// The I/O side accepts, reads, closes, runs the write chains and queues every
+// message; the other operations may be called from any thread and meet it
+// under m_Lock, posting socket work to it. The one exception is SendTo on a
+// connection with nothing queued, which writes without blocking on the
+// caller's thread. The object owns its slots, connections and queue; only
+// Release() destroys it.
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -22,6 +25,7 @@
 #include "modules/QXNetService/INetService.h"
 #include "modules/QXNetService/NetClient.h"
 #include "modules/QXNetService/NetConnection.h"
+#include "modules/QXNetService/NetIoDriver.h"
 #include "modules/QXNetService/NetMsgQueue.h"
 #include "modules/QXNetService/NetStatistics.h"
 
@@ -42,6 +46,7 @@ public:
     int GetParam(int id) override;
     int SendTo(int poolIndex, const char* data, int len) override;
     int SendToMore(int poolIndex, const char* data, int len) override;
+    bool SetIoDriver(INetIoDriver* driver) override;
     void Reserved10() override {}
     void Reserved11() override {}
     void CloseClient(int poolIndex) override;
@@ -74,7 +79,16 @@ private:
 
     ~CNetService();
 
-    // I/O thread.
+    // The context the service's sockets live on: the driver's, or its own.
+    asio::io_context& Io() { return m_Driver != nullptr ? m_Driver->Context() : m_Io; }
+    // Wraps a handler of work queued on Io() so that m_QueuedWork counts it
+    // until it has run: a driven StopListen runs work until none is left.
+    template <typename Handler>
+    auto Counted(Handler handler);
+    void StopDriven();
+    void StopOwnThread();
+
+    // I/O side (the I/O thread, or the thread running the driver).
     void RunIoThread();
     void StartAccept();
     void OnAccept(const std::error_code& error, asio::ip::tcp::socket socket);
@@ -108,15 +122,20 @@ private:
     void OpEnded();
 
     // Members are destroyed bottom-up: the connections' sockets go before the
-    // io_context they belong to.
+    // io_context they belong to. A driver's context is kept alive by the
+    // reference released last in the destructor.
     asio::io_context m_Io;
+    CNetIoDriver* m_Driver = nullptr;  // one reference held; set before the first StartListen
     std::optional<asio::executor_work_guard<asio::io_context::executor_type>> m_Work;
     std::thread m_IoThread;
-    std::mutex m_ControlLock;  // serialises StartListen, StopListen and Release
+    std::mutex m_ControlLock;  // serialises StartListen, StopListen, SetIoDriver and Release
+    bool m_IoStarted = false;  // under m_ControlLock: from StartListen until StopListen
+    bool m_EverStarted = false;  // under m_ControlLock
+    std::atomic<int> m_QueuedWork{0};
 
     mutable std::mutex m_Lock;
-    asio::ip::tcp::acceptor m_Acceptor;   // I/O thread while listening
-    asio::steady_timer m_AcceptRetry;     // I/O thread: pause after a failed accept
+    std::optional<asio::ip::tcp::acceptor> m_Acceptor;  // I/O side while listening
+    std::optional<asio::steady_timer> m_AcceptRetry;    // I/O side: pause after a failed accept
     bool m_Listening = false;
     uint16_t m_Port = 0;
     int m_SlotCount = 0;

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "modules/QXNetService/INetService.h"
+#include "modules/QXNetService/NetIoDriver.h"
 #include "modules/QXNetService/NetService.h"
 
 #define QXNET_EXPORT extern "C" __attribute__((visibility("default")))
@@ -18,3 +19,11 @@ QXNET_EXPORT INetService* GetQXNetServiceInstance(int /*reserved*/) {
 QXNET_EXPORT tagNetMsg* GetNetMsgPool() { return new (std::nothrow) tagNetMsg{}; }
 
 QXNET_EXPORT void FreeNetMsgPool(tagNetMsg* record) { delete record; }
+
+QXNET_EXPORT INetIoDriver* CreateNetIoDriver() {
+    try {
+        return new CNetIoDriver();
+    } catch (...) {
+        return nullptr;
+    }
+}

@@ -1,5 +1,7 @@
 // The network service module loaded as the program loads it, driven by
-// peers over 127.0.0.1 on a port the service picks itself.
+// peers over 127.0.0.1 on a port the service picks itself. Every case runs
+// twice: with the service's own I/O thread, and with its work on an I/O
+// driver that a thread of the test runs.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -35,6 +37,7 @@ struct NetModule {
     GetQXNetServiceInstanceFunc create = nullptr;
     GetNetMsgPoolFunc getPool = nullptr;
     FreeNetMsgPoolFunc freePool = nullptr;
+    CreateNetIoDriverFunc createDriver = nullptr;
 };
 
 const NetModule& Module() {
@@ -46,6 +49,7 @@ const NetModule& Module() {
             reinterpret_cast<GetQXNetServiceInstanceFunc>(plat::ResolveSymbol(handle, "GetQXNetServiceInstance"));
         loaded.getPool = reinterpret_cast<GetNetMsgPoolFunc>(plat::ResolveSymbol(handle, "GetNetMsgPool"));
         loaded.freePool = reinterpret_cast<FreeNetMsgPoolFunc>(plat::ResolveSymbol(handle, "FreeNetMsgPool"));
+        loaded.createDriver = reinterpret_cast<CreateNetIoDriverFunc>(plat::ResolveSymbol(handle, "CreateNetIoDriver"));
         return loaded;
     }();
     return module;
@@ -90,16 +94,53 @@ std::string Pattern(size_t offset, size_t len) {
     return bytes;
 }
 
-class NetServiceTest : public ::testing::Test {
+// A thread that runs a driver's work until it is stopped, as the program's
+// process thread does between its passes.
+class DriverThread {
+public:
+    explicit DriverThread(INetIoDriver* driver) : m_Driver(driver) {
+        m_Thread = std::thread([this] {
+            while (!m_Stop.load()) m_Driver->RunFor(50);
+        });
+    }
+    ~DriverThread() {
+        m_Stop.store(true);
+        m_Driver->Wake();
+        m_Thread.join();
+    }
+
+private:
+    INetIoDriver* m_Driver;
+    std::atomic<bool> m_Stop{false};
+    std::thread m_Thread;
+};
+
+enum class IoMode { OwnThread, Driven };
+
+std::string IoModeName(const ::testing::TestParamInfo<IoMode>& info) {
+    return info.param == IoMode::OwnThread ? "OwnThread" : "Driven";
+}
+
+class NetServiceTest : public ::testing::TestWithParam<IoMode> {
 protected:
     void SetUp() override {
         ASSERT_NE(Module().create, nullptr) << plat::LastModuleError();
         m_Service = Module().create(0);
         ASSERT_NE(m_Service, nullptr);
         m_Service->SetMsgNotify(&NotifyWaiter::Callback, &m_Waiter);
+        if (GetParam() == IoMode::Driven) {
+            ASSERT_NE(Module().createDriver, nullptr);
+            m_Driver = Module().createDriver();
+            ASSERT_NE(m_Driver, nullptr);
+            ASSERT_TRUE(m_Service->SetIoDriver(m_Driver));
+            m_DriverThread.emplace(m_Driver);
+        }
     }
     void TearDown() override {
+        // The service goes first: its stop takes the driver's turn.
         if (m_Service != nullptr) m_Service->Release();
+        m_DriverThread.reset();
+        if (m_Driver != nullptr) m_Driver->Release();
     }
 
     void Listen(int count) {
@@ -151,15 +192,19 @@ protected:
     uint64_t Value(ENetValue id) { return m_Service->GetValue(id); }
 
     INetService* m_Service = nullptr;
+    INetIoDriver* m_Driver = nullptr;
+    std::optional<DriverThread> m_DriverThread;
     NotifyWaiter m_Waiter;
     uint16_t m_Port = 0;
 };
+
+INSTANTIATE_TEST_SUITE_P(IoModes, NetServiceTest, ::testing::Values(IoMode::OwnThread, IoMode::Driven), IoModeName);
 
 // ---------------------------------------------------------------------------
 // Message kinds and their order
 // ---------------------------------------------------------------------------
 
-TEST_F(NetServiceTest, FirstConnectOfASlotQueuesCreateThenConnect) {
+TEST_P(NetServiceTest, FirstConnectOfASlotQueuesCreateThenConnect) {
     Listen(4);
     LoopbackPeer peer(m_Port);
     ASSERT_TRUE(peer.Connected());
@@ -192,7 +237,7 @@ TEST_F(NetServiceTest, FirstConnectOfASlotQueuesCreateThenConnect) {
     EXPECT_EQ(client->GetUserObj(), &marker);
 }
 
-TEST_F(NetServiceTest, ReceivedBytesArriveAsRecvRecordsOfAtMost4096Bytes) {
+TEST_P(NetServiceTest, ReceivedBytesArriveAsRecvRecordsOfAtMost4096Bytes) {
     Listen(2);
     LoopbackPeer peer(m_Port);
     ExpectNext(0, NET_MSG_ON_CLIENTCREATE);
@@ -209,7 +254,7 @@ TEST_F(NetServiceTest, ReceivedBytesArriveAsRecvRecordsOfAtMost4096Bytes) {
     EXPECT_EQ(m_Service->GetClient(0)->GetRecvBytes(), 10000u);
 }
 
-TEST_F(NetServiceTest, PeerCloseQueuesDisconnectAfterItsData) {
+TEST_P(NetServiceTest, PeerCloseQueuesDisconnectAfterItsData) {
     Listen(2);
     {
         LoopbackPeer peer(m_Port);
@@ -224,7 +269,7 @@ TEST_F(NetServiceTest, PeerCloseQueuesDisconnectAfterItsData) {
     EXPECT_FALSE(m_Service->GetClient(0)->IsUsable());
 }
 
-TEST_F(NetServiceTest, ResetByPeerQueuesSocketError) {
+TEST_P(NetServiceTest, ResetByPeerQueuesSocketError) {
     Listen(2);
     LoopbackPeer peer(m_Port);
     ExpectNext(0, NET_MSG_ON_CLIENTCREATE);
@@ -238,7 +283,7 @@ TEST_F(NetServiceTest, ResetByPeerQueuesSocketError) {
     EXPECT_EQ(Value(NETVALUE_RET_ERROR_COUNT), 1u);
 }
 
-TEST_F(NetServiceTest, CloseClientQueuesServiceCloseAndEndsThePeer) {
+TEST_P(NetServiceTest, CloseClientQueuesServiceCloseAndEndsThePeer) {
     Listen(2);
     LoopbackPeer peer(m_Port);
     ExpectNext(0, NET_MSG_ON_CLIENTCREATE);
@@ -263,7 +308,7 @@ TEST_F(NetServiceTest, CloseClientQueuesServiceCloseAndEndsThePeer) {
 // Slots
 // ---------------------------------------------------------------------------
 
-TEST_F(NetServiceTest, FullSlotsRefuseTheNextConnection) {
+TEST_P(NetServiceTest, FullSlotsRefuseTheNextConnection) {
     Listen(2);
     LoopbackPeer first(m_Port);
     LoopbackPeer second(m_Port);
@@ -276,7 +321,7 @@ TEST_F(NetServiceTest, FullSlotsRefuseTheNextConnection) {
     EXPECT_EQ(m_Service->GetMsgCount(), 4);
 }
 
-TEST_F(NetServiceTest, SlotIsReusedOnlyAfterItsCloseMessageWasDrained) {
+TEST_P(NetServiceTest, SlotIsReusedOnlyAfterItsCloseMessageWasDrained) {
     Listen(1);
     {
         LoopbackPeer first(m_Port);
@@ -304,7 +349,7 @@ TEST_F(NetServiceTest, SlotIsReusedOnlyAfterItsCloseMessageWasDrained) {
 // Sending
 // ---------------------------------------------------------------------------
 
-TEST_F(NetServiceTest, SendToASlotWithoutConnectionReturnsZero) {
+TEST_P(NetServiceTest, SendToASlotWithoutConnectionReturnsZero) {
     Listen(2);
     EXPECT_EQ(m_Service->SendTo(0, "abc", 3), 0);
     EXPECT_EQ(m_Service->SendTo(-1, "abc", 3), 0);
@@ -312,7 +357,7 @@ TEST_F(NetServiceTest, SendToASlotWithoutConnectionReturnsZero) {
     EXPECT_EQ(Value(NETVALUE_DROP_PACK_COUNT), 3u);
 }
 
-TEST_F(NetServiceTest, SendToMoreBurstEndedBySendToArrivesWholeAndInOrder) {
+TEST_P(NetServiceTest, SendToMoreBurstEndedBySendToArrivesWholeAndInOrder) {
     Listen(2);
     LoopbackPeer peer(m_Port);
     ExpectNext(0, NET_MSG_ON_CLIENTCREATE);
@@ -329,7 +374,7 @@ TEST_F(NetServiceTest, SendToMoreBurstEndedBySendToArrivesWholeAndInOrder) {
     EXPECT_EQ(m_Service->SendToMore(3, "abc", 3), 0);  // no such slot
 }
 
-TEST_F(NetServiceTest, SendToWritesEveryMessageInOrder) {
+TEST_P(NetServiceTest, SendToWritesEveryMessageInOrder) {
     Listen(2);
     LoopbackPeer peer(m_Port);
     ExpectNext(0, NET_MSG_ON_CLIENTCREATE);
@@ -360,7 +405,7 @@ int SendUntilRefused(INetService* service, int maxCalls) {
     return -1;
 }
 
-TEST_F(NetServiceTest, MaxSendMsgQueueCountClosesAPeerThatDoesNotRead) {
+TEST_P(NetServiceTest, MaxSendMsgQueueCountClosesAPeerThatDoesNotRead) {
     Listen(2);
     m_Service->SetParam(NETPARAM_MAX_SEND_MSG_QUEUE_COUNT, 5);
     LoopbackPeer peer(m_Port, 4096);
@@ -375,7 +420,7 @@ TEST_F(NetServiceTest, MaxSendMsgQueueCountClosesAPeerThatDoesNotRead) {
     EXPECT_TRUE(peer.WaitClosedByOtherSide());
 }
 
-TEST_F(NetServiceTest, SendBufferBoundClosesAPeerThatDoesNotRead) {
+TEST_P(NetServiceTest, SendBufferBoundClosesAPeerThatDoesNotRead) {
     Listen(2);
     m_Service->SetParam(NETPARAM_MAX_SEND_MSG_QUEUE_COUNT, 0);
     m_Service->SetParam(NETPARAM_MAX_SEND_BUFFER_BYTES, 256 * 1024);
@@ -393,7 +438,7 @@ TEST_F(NetServiceTest, SendBufferBoundClosesAPeerThatDoesNotRead) {
 // Refusing connections
 // ---------------------------------------------------------------------------
 
-TEST_F(NetServiceTest, RefuseConnectByRecvQueueWhileTooManyRecordsWait) {
+TEST_P(NetServiceTest, RefuseConnectByRecvQueueWhileTooManyRecordsWait) {
     Listen(3);
     m_Service->SetParam(NETPARAM_REFUSE_CONNECT_BY_RECV_QUEUE, 2);
     LoopbackPeer first(m_Port);
@@ -413,7 +458,7 @@ TEST_F(NetServiceTest, RefuseConnectByRecvQueueWhileTooManyRecordsWait) {
     ExpectNext(1, NET_MSG_ON_CLIENTCONNECT);
 }
 
-TEST_F(NetServiceTest, RefuseConnectBySendQueueWhileTooManyMessagesAreUnsent) {
+TEST_P(NetServiceTest, RefuseConnectBySendQueueWhileTooManyMessagesAreUnsent) {
     Listen(3);
     m_Service->SetParam(NETPARAM_MAX_SEND_MSG_QUEUE_COUNT, 0);
     m_Service->SetParam(NETPARAM_REFUSE_CONNECT_BY_SEND_QUEUE, 10);
@@ -445,7 +490,7 @@ TEST_F(NetServiceTest, RefuseConnectBySendQueueWhileTooManyMessagesAreUnsent) {
     ExpectNext(0, NET_MSG_ON_CLIENTCONNECT);
 }
 
-TEST_F(NetServiceTest, HackAttackValueClosesAPeerWithTooManyReadsPerSecond) {
+TEST_P(NetServiceTest, HackAttackValueClosesAPeerWithTooManyReadsPerSecond) {
     Listen(2);
     m_Service->SetParam(NETPARAM_HACK_ATTACK_VALUE, 5);
     LoopbackPeer peer(m_Port);
@@ -465,7 +510,7 @@ TEST_F(NetServiceTest, HackAttackValueClosesAPeerWithTooManyReadsPerSecond) {
     EXPECT_TRUE(peer.WaitClosedByOtherSide());
 }
 
-TEST_F(NetServiceTest, OneLargeReadBecomesOrderedRecordsThatCountAgainstTheFloodLimit) {
+TEST_P(NetServiceTest, OneLargeReadBecomesOrderedRecordsThatCountAgainstTheFloodLimit) {
     Listen(2);
     m_Service->SetParam(NETPARAM_HACK_ATTACK_VALUE, 5);
     LoopbackPeer peer(m_Port);
@@ -490,7 +535,7 @@ TEST_F(NetServiceTest, OneLargeReadBecomesOrderedRecordsThatCountAgainstTheFlood
     EXPECT_TRUE(got == sent.substr(0, got.size())) << "records out of order or altered";
 }
 
-TEST_F(NetServiceTest, HackAttackValueZeroCountsNoReads) {
+TEST_P(NetServiceTest, HackAttackValueZeroCountsNoReads) {
     Listen(2);
     m_Service->SetParam(NETPARAM_HACK_ATTACK_VALUE, 0);
     LoopbackPeer peer(m_Port);
@@ -511,7 +556,7 @@ TEST_F(NetServiceTest, HackAttackValueZeroCountsNoReads) {
 // Back-pressure
 // ---------------------------------------------------------------------------
 
-TEST_F(NetServiceTest, FloodingPeerIsHeldToTheReceiveBacklogBound) {
+TEST_P(NetServiceTest, FloodingPeerIsHeldToTheReceiveBacklogBound) {
     Listen(2);
     m_Service->SetParam(NETPARAM_HACK_ATTACK_VALUE, 0);
     const uint64_t bound = static_cast<uint64_t>(m_Service->GetParam(NETPARAM_MAX_RECV_BACKLOG_BYTES));
@@ -553,7 +598,7 @@ TEST_F(NetServiceTest, FloodingPeerIsHeldToTheReceiveBacklogBound) {
     EXPECT_FALSE(client->IsRecvPaused());
 }
 
-TEST_F(NetServiceTest, ReceiveFlowNoticesTellPauseThenResume) {
+TEST_P(NetServiceTest, ReceiveFlowNoticesTellPauseThenResume) {
     Listen(2);
     m_Service->SetParam(NETPARAM_HACK_ATTACK_VALUE, 0);
     m_Service->SetParam(NETPARAM_MAX_RECV_BACKLOG_BYTES, 8192);
@@ -598,7 +643,8 @@ int IoThreadPolicy() {
     return -1;
 }
 
-TEST_F(NetServiceTest, TheIoThreadDoesNotPreemptTheThreadItWakes) {
+TEST_P(NetServiceTest, TheIoThreadDoesNotPreemptTheThreadItWakes) {
+    if (GetParam() == IoMode::Driven) GTEST_SKIP() << "a driven service has no I/O thread";
     Listen(1);
     const auto deadline = std::chrono::steady_clock::now() + 5s;
     while (IoThreadPolicy() != SCHED_BATCH && std::chrono::steady_clock::now() < deadline) {
@@ -607,7 +653,7 @@ TEST_F(NetServiceTest, TheIoThreadDoesNotPreemptTheThreadItWakes) {
     EXPECT_EQ(IoThreadPolicy(), SCHED_BATCH);
 }
 
-TEST_F(NetServiceTest, StopListenClosesEveryConnectionAndStartListenWorksAgain) {
+TEST_P(NetServiceTest, StopListenClosesEveryConnectionAndStartListenWorksAgain) {
     Listen(1);
     LoopbackPeer peer(m_Port);
     ExpectNext(0, NET_MSG_ON_CLIENTCREATE);
@@ -630,7 +676,7 @@ TEST_F(NetServiceTest, StopListenClosesEveryConnectionAndStartListenWorksAgain) 
     EXPECT_EQ(again.Receive(4), "back");
 }
 
-TEST_F(NetServiceTest, StartListenFailsOnATakenPortAndWhenAlreadyListening) {
+TEST_P(NetServiceTest, StartListenFailsOnATakenPortAndWhenAlreadyListening) {
     const int holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -650,7 +696,7 @@ TEST_F(NetServiceTest, StartListenFailsOnATakenPortAndWhenAlreadyListening) {
     EXPECT_TRUE(m_Service->IsListening());
 }
 
-TEST_F(NetServiceTest, MsgNotifyIsCalledOnlyForAMessageIntoAnEmptyQueue) {
+TEST_P(NetServiceTest, MsgNotifyIsCalledOnlyForAMessageIntoAnEmptyQueue) {
     Listen(2);
     LoopbackPeer peer(m_Port);
     ASSERT_TRUE(WaitUntil([&] { return m_Service->GetMsgCount() == 2; }));
@@ -679,7 +725,7 @@ TEST_F(NetServiceTest, MsgNotifyIsCalledOnlyForAMessageIntoAnEmptyQueue) {
 // Parameters, statistics, exports
 // ---------------------------------------------------------------------------
 
-TEST_F(NetServiceTest, ParametersStartAtTheirDefaults) {
+TEST_P(NetServiceTest, ParametersStartAtTheirDefaults) {
     EXPECT_EQ(m_Service->GetParam(NETPARAM_MAX_SEND_BUFFER_BYTES), 0x20000000);
     EXPECT_EQ(m_Service->GetParam(NETPARAM_MAX_RECV_BACKLOG_BYTES), 1024 * 1024);
     EXPECT_EQ(m_Service->GetParam(NETPARAM_MAX_SEND_MSG_QUEUE_COUNT), 100);
@@ -694,7 +740,7 @@ TEST_F(NetServiceTest, ParametersStartAtTheirDefaults) {
     EXPECT_EQ(m_Service->GetValue(-1), 0u);
 }
 
-TEST_F(NetServiceTest, MessagePoolExportsHandOutARecord) {
+TEST_P(NetServiceTest, MessagePoolExportsHandOutARecord) {
     ASSERT_NE(Module().getPool, nullptr);
     ASSERT_NE(Module().freePool, nullptr);
     tagNetMsg* record = Module().getPool();
@@ -703,6 +749,183 @@ TEST_F(NetServiceTest, MessagePoolExportsHandOutARecord) {
     EXPECT_FALSE(m_Service->GetMsg(record));
     Module().freePool(record);
     Module().freePool(nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// The I/O driver
+// ---------------------------------------------------------------------------
+
+int ThreadCount() {
+    int count = 0;
+    for ([[maybe_unused]] const auto& task : std::filesystem::directory_iterator("/proc/self/task")) ++count;
+    return count;
+}
+
+// A service on a driver that no thread runs unless the test says so.
+class NetIoDriverTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(Module().createDriver, nullptr) << plat::LastModuleError();
+        m_Driver = Module().createDriver();
+        ASSERT_NE(m_Driver, nullptr);
+        m_Service = NewService();
+        ASSERT_NE(m_Service, nullptr);
+    }
+    void TearDown() override {
+        for (INetService* service : m_Services) service->Release();
+        m_Driver->Release();
+    }
+
+    INetService* NewService() {
+        INetService* service = Module().create(0);
+        if (service == nullptr) return nullptr;
+        m_Services.push_back(service);
+        return service->SetIoDriver(m_Driver) ? service : nullptr;
+    }
+
+    // Runs the driver on this thread until `condition` holds.
+    bool DriveUntil(const std::function<bool()>& condition) {
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            m_Driver->RunFor(20);
+        }
+        return true;
+    }
+
+    NotifyWaiter m_Waiter;  // outlives the services, whose stop may still notify
+    INetIoDriver* m_Driver = nullptr;
+    INetService* m_Service = nullptr;
+    std::vector<INetService*> m_Services;
+};
+
+TEST_F(NetIoDriverTest, ADrivenServiceStartsNoThreadAndWorksOnlyWhenDriven) {
+    m_Service->SetMsgNotify(&NotifyWaiter::Callback, &m_Waiter);
+    const int threadsBefore = ThreadCount();
+    ASSERT_TRUE(m_Service->StartListen(0, 2));
+    EXPECT_EQ(ThreadCount(), threadsBefore);
+
+    LoopbackPeer peer(m_Service->GetListenPort());
+    ASSERT_TRUE(peer.Connected());  // the kernel's backlog took it
+    ASSERT_TRUE(peer.Send("hello"));
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(m_Service->GetMsgCount(), 0);  // nobody ran the accept yet
+
+    ASSERT_TRUE(DriveUntil([&] { return m_Service->GetMsgCount() == 3; }));
+    tagNetMsg msg{};
+    ASSERT_TRUE(m_Service->GetMsg(&msg));
+    EXPECT_EQ(msg.msgType, NET_MSG_ON_CLIENTCREATE);
+    ASSERT_TRUE(m_Service->GetMsg(&msg));
+    EXPECT_EQ(msg.msgType, NET_MSG_ON_CLIENTCONNECT);
+    ASSERT_TRUE(m_Service->GetMsg(&msg));
+    EXPECT_EQ(msg.msgType, NET_MSG_ON_RECV);
+    EXPECT_EQ(std::string(msg.data, static_cast<size_t>(msg.dataLen)), "hello");
+    std::lock_guard lock(m_Waiter.mutex);
+    EXPECT_EQ(m_Waiter.lastThread, std::this_thread::get_id());  // the notice came from the driving thread
+}
+
+TEST_F(NetIoDriverTest, WakeEndsAWaitingRunForAndIsRememberedWhenEarly) {
+    EXPECT_EQ(m_Driver->RunFor(0), 0);
+    m_Driver->Wake();
+    m_Driver->Wake();  // one wake is kept, however often it is asked for
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(m_Driver->RunFor(60000), 1);
+    EXPECT_EQ(m_Driver->RunFor(0), 0);
+
+    std::thread waker([this] {
+        std::this_thread::sleep_for(20ms);
+        m_Driver->Wake();
+    });
+    EXPECT_GE(m_Driver->RunFor(60000), 1);
+    waker.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
+}
+
+TEST_F(NetIoDriverTest, StopListenTakesItsTurnFromAThreadWaitingInRunFor) {
+    ASSERT_TRUE(m_Service->StartListen(0, 1));
+    const uint16_t port = m_Service->GetListenPort();
+    std::atomic<bool> stop{false};
+    std::thread driver([&] {
+        while (!stop.load()) m_Driver->RunFor(60000);
+    });
+    LoopbackPeer peer(port);
+    ASSERT_TRUE(WaitUntil([&] { return m_Service->GetMsgCount() == 2; }));  // create, connect
+
+    const auto start = std::chrono::steady_clock::now();
+    m_Service->StopListen();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
+    EXPECT_TRUE(peer.WaitClosedByOtherSide());
+    EXPECT_TRUE(nettest::ConnectRefused(port));
+    EXPECT_EQ(m_Service->GetMsgCount(), 3);  // and the close
+
+    // The thread in RunFor goes on serving after the stop (the slot is free
+    // again once its close message is drained).
+    tagNetMsg msg{};
+    while (m_Service->GetMsg(&msg)) {
+    }
+    ASSERT_TRUE(m_Service->StartListen(port, 1));
+    LoopbackPeer again(port);
+    ASSERT_TRUE(WaitUntil([&] { return m_Service->GetMsgCount() == 1; }));
+    ASSERT_TRUE(m_Service->GetMsg(&msg));
+    EXPECT_EQ(msg.msgType, NET_MSG_ON_CLIENTCONNECT);
+    stop.store(true);
+    m_Driver->Wake();
+    driver.join();
+}
+
+TEST_F(NetIoDriverTest, StopListenWithNobodyDrivingDoesTheRemainingWorkItself) {
+    ASSERT_TRUE(m_Service->StartListen(0, 1));
+    const uint16_t port = m_Service->GetListenPort();
+    LoopbackPeer peer(port);
+    ASSERT_TRUE(DriveUntil([&] { return m_Service->GetMsgCount() == 2; }));
+    ASSERT_EQ(m_Service->SendTo(0, "bye", 3), 1);
+
+    m_Service->StopListen();
+    EXPECT_FALSE(m_Service->IsListening());
+    EXPECT_EQ(peer.Receive(3), "bye");
+    EXPECT_TRUE(peer.WaitClosedByOtherSide());
+    EXPECT_TRUE(nettest::ConnectRefused(port));
+    EXPECT_EQ(m_Service->GetMsgCount(), 3);
+}
+
+TEST_F(NetIoDriverTest, ServicesSharingADriverKeepTheirOwnSlotsAndMessages) {
+    INetService* other = NewService();
+    ASSERT_NE(other, nullptr);
+    ASSERT_TRUE(m_Service->StartListen(0, 1));
+    ASSERT_TRUE(other->StartListen(0, 1));
+    LoopbackPeer first(m_Service->GetListenPort());
+    LoopbackPeer second(other->GetListenPort());
+    ASSERT_TRUE(first.Send("one"));
+    ASSERT_TRUE(second.Send("two"));
+    ASSERT_TRUE(DriveUntil([&] { return m_Service->GetMsgCount() == 3 && other->GetMsgCount() == 3; }));
+
+    tagNetMsg msg{};
+    for (INetService* service : {m_Service, other}) {
+        ASSERT_TRUE(service->GetMsg(&msg));
+        ASSERT_TRUE(service->GetMsg(&msg));
+        ASSERT_TRUE(service->GetMsg(&msg));
+        EXPECT_EQ(msg.msgType, NET_MSG_ON_RECV);
+        EXPECT_EQ(std::string(msg.data, static_cast<size_t>(msg.dataLen)), service == m_Service ? "one" : "two");
+    }
+    ASSERT_EQ(other->SendTo(0, "back", 4), 1);
+    EXPECT_EQ(second.Receive(4), "back");
+
+    // Stopping one leaves the other served by the same driver.
+    other->StopListen();
+    ASSERT_TRUE(first.Send("still"));
+    ASSERT_TRUE(DriveUntil([&] { return m_Service->GetMsgCount() == 1; }));
+}
+
+TEST_F(NetIoDriverTest, ADriverIsTakenOnlyBeforeTheFirstListen) {
+    INetService* own = Module().create(0);
+    ASSERT_NE(own, nullptr);
+    m_Services.push_back(own);
+    EXPECT_FALSE(own->SetIoDriver(nullptr));
+    ASSERT_TRUE(own->StartListen(0, 1));
+    EXPECT_FALSE(own->SetIoDriver(m_Driver));
+    own->StopListen();
+    EXPECT_FALSE(own->SetIoDriver(m_Driver));
+    EXPECT_TRUE(m_Service->SetIoDriver(m_Driver));  // the same driver again changes nothing
 }
 
 }  // namespace
