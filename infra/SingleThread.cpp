@@ -28,7 +28,18 @@ void SingleThread::OnUnInit() {}
 
 WorkCallbackPair SingleThread::GetWorkCallback() const { return {m_WorkCallback, m_Context}; }
 
-void SingleThread::Wake() { m_Sleep.Wake(); }
+void SingleThread::Wake() {
+    if (IIdleWait* wait = m_IdleWaitLink.load(std::memory_order_acquire)) {
+        wait->Wake();
+    } else {
+        m_Sleep.Wake();
+    }
+}
+
+void SingleThread::SetIdleWait(std::unique_ptr<IIdleWait> wait) {
+    m_IdleWait = std::move(wait);
+    m_IdleWaitLink.store(m_IdleWait.get(), std::memory_order_release);
+}
 
 void SingleThread::Execute() {
     plat::SetCurrentThreadName(NameText());
@@ -68,9 +79,14 @@ void SingleThread::RunWorkCall() {
     m_RunningCode = nullptr;
     SampleCpu();
     if (result == 0) {
+        if (m_IdleWait) m_IdleWait->WaitFor(0);
         SetState(tsBusy);
     } else if (result > 0) {
-        m_Sleep.SleepFor(static_cast<uint32_t>(result));
+        if (m_IdleWait) {
+            m_IdleWait->WaitFor(static_cast<uint32_t>(result));
+        } else {
+            m_Sleep.SleepFor(static_cast<uint32_t>(result));
+        }
         SetState(tsNotBusy);
     } else if (result == -1) {
         SetState(tsTerminate);

@@ -5,6 +5,8 @@
 // Wake(), so a producer can hand it work without waiting out the sleep.
 #pragma once
 
+#include <atomic>
+#include <memory>
 #include <string>
 
 #include "infra/IWakeable.h"
@@ -24,6 +26,11 @@ public:
     // sleeping makes its next sleep return at once. Any thread, never blocks.
     void Wake() override;
 
+    // Replaces the sleep between work calls with `wait`, which also gets a
+    // turn after every busy call (WaitFor(0)). Set before the thread is
+    // first resumed.
+    void SetIdleWait(std::unique_ptr<IIdleWait> wait);
+
 protected:
     // The run loop; exceptions that escape a callback end the thread with an
     // Error-level log line and state "Exception Error".
@@ -39,6 +46,8 @@ private:
     const WorkCallback m_WorkCallback;
     void* const m_Context;
     plat::WakeableSleep m_Sleep;
+    std::unique_ptr<IIdleWait> m_IdleWait;
+    std::atomic<IIdleWait*> m_IdleWaitLink{nullptr};  // m_IdleWait, for wakes from other threads
     // Callback running when an exception escaped, for the report's address.
     const void* m_RunningCode = nullptr;
 };

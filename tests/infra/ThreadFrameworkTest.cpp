@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -19,6 +20,7 @@
 #include "platform/CpuTimes.h"
 #include "platform/Thread.h"
 #include "platform/Tick.h"
+#include "platform/WakeableSleep.h"
 #include "tests/support/CapturingLog.h"
 
 namespace {
@@ -63,6 +65,39 @@ int BusyThenMinusFive(void* context, int) {
     auto* worker = static_cast<Worker*>(context);
     return worker->calls.fetch_add(1) == 0 ? 0 : -5;
 }
+
+// Busy once, then asks for a two-minute sleep after every call.
+int BusyOnceThenSleepLong(void* context, int) {
+    auto* worker = static_cast<Worker*>(context);
+    return worker->calls.fetch_add(1) == 0 ? 0 : 120000;
+}
+
+// An idle wait that records what its worker asks of it and sleeps on a
+// wakeable sleep of its own.
+class RecordingIdleWait final : public IIdleWait {
+public:
+    void WaitFor(uint32_t ms) override {
+        if (ms == 0) {
+            readyOnly.fetch_add(1);
+            return;
+        }
+        lastWaitMs.store(ms);
+        waits.fetch_add(1);
+        m_Sleep.SleepFor(ms);
+    }
+    void Wake() override {
+        wakes.fetch_add(1);
+        m_Sleep.Wake();
+    }
+
+    std::atomic<int> readyOnly{0};
+    std::atomic<int> waits{0};
+    std::atomic<int> wakes{0};
+    std::atomic<uint32_t> lastWaitMs{0};
+
+private:
+    plat::WakeableSleep m_Sleep;
+};
 
 // Throws on its third call.
 int ThrowOnThirdCall(void* context, int) {
@@ -379,6 +414,29 @@ TEST_F(ThreadFrameworkTest, ExitAllWakesASleepingWorkerInsteadOfWaitingOutItsSle
     exited.get();
     EXPECT_TRUE(log->Has(llInfo, "Sleeper Thread Exit"));
     EXPECT_EQ(workers[0].calls.load(), 1);
+}
+
+TEST_F(ThreadFrameworkTest, AnIdleWaitReplacesTheSleepAndGetsATurnAfterBusyCalls) {
+    Worker& worker = workers[0];
+    SingleThread* thread = Add("Waiter", worker, &BusyOnceThenSleepLong);
+    auto owned = std::make_unique<RecordingIdleWait>();
+    RecordingIdleWait* wait = owned.get();
+    thread->SetIdleWait(std::move(owned));
+    manager.StartAll();
+
+    ASSERT_TRUE(WaitUntil([&] { return wait->waits == 1; }));
+    EXPECT_EQ(worker.calls.load(), 2);
+    EXPECT_EQ(wait->readyOnly.load(), 1);  // after the busy first call
+    EXPECT_EQ(wait->lastWaitMs.load(), 120000u);
+
+    thread->Wake();
+    EXPECT_TRUE(WaitUntil([&] { return worker.calls == 3; })) << "the wake did not reach the idle wait";
+    EXPECT_EQ(wait->wakes.load(), 1);
+
+    const auto before = std::chrono::steady_clock::now();
+    manager.StopAll();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 10s);
+    EXPECT_GE(wait->wakes.load(), 2);
 }
 
 TEST_F(ThreadFrameworkTest, ExceptionInCallbackIsLoggedAndEndsOnlyThatWorker) {
