@@ -17,6 +17,7 @@ struct NetServiceModule {
     GetQXNetServiceInstanceFunc getInstance = nullptr;
     GetNetMsgPoolFunc getMsgPool = nullptr;
     FreeNetMsgPoolFunc freeMsgPool = nullptr;
+    CreateNetIoDriverFunc createIoDriver = nullptr;  // optional: null when the module has none
 };
 
 template <typename Func>
@@ -54,6 +55,8 @@ const NetServiceModule& NetService() {
             Resolve<GetQXNetServiceInstanceFunc>(module, "GetQXNetServiceInstance", "QXNetService");
         loaded.getMsgPool = Resolve<GetNetMsgPoolFunc>(module, "GetNetMsgPool", "QXNetService");
         loaded.freeMsgPool = Resolve<FreeNetMsgPoolFunc>(module, "FreeNetMsgPool", "QXNetService");
+        loaded.createIoDriver =
+            reinterpret_cast<CreateNetIoDriverFunc>(plat::ResolveSymbol(module, "CreateNetIoDriver"));
         loaded.getInstance = getInstance;
     }
     return loaded;
@@ -66,3 +69,8 @@ INqBlockSocket* GetNqBlockSocket() { return BlockClient().getSocket(); }
 void FreeNqBlockSocket(INqBlockSocket* socket) { BlockClient().freeSocket(socket); }
 
 INetService* GetQXNetServiceInstance(int reserved) { return NetService().getInstance(reserved); }
+
+INetIoDriver* CreateNetIoDriver() {
+    const CreateNetIoDriverFunc create = NetService().createIoDriver;
+    return create != nullptr ? create() : nullptr;
+}

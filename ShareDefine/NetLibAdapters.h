@@ -13,3 +13,6 @@ INqBlockSocket* GetNqBlockSocket();
 void FreeNqBlockSocket(INqBlockSocket* socket);
 // A new listening service object (QXNetService.dll); the argument is always 0.
 INetService* GetQXNetServiceInstance(int reserved);
+// A new I/O driver for the listening services (one reference), or null when
+// the module cannot make one; the services then run I/O threads of their own.
+INetIoDriver* CreateNetIoDriver();

@@ -74,6 +74,10 @@ void INetProcess::SetWakeTarget(IWakeable* target) {
     if (m_Service != nullptr) m_Service->SetMsgNotify(target ? &INetProcess::OnServiceMsgThunk : nullptr, this);
 }
 
+bool INetProcess::UseIoDriver(INetIoDriver* driver) {
+    return m_Service != nullptr && m_Service->SetIoDriver(driver);
+}
+
 void INetProcess::OnServiceMsgThunk(void* context) {
     if (IWakeable* target = static_cast<INetProcess*>(context)->m_WakeTarget) target->Wake();
 }

@@ -64,6 +64,10 @@ public:
     // empty queue, when a packet is pushed for dispatch, and when a packet
     // is queued for one of the server objects.
     void SetWakeTarget(IWakeable* target);
+    // Hands the service's network work to `driver` (before the first
+    // StartService); false when the service cannot take it and keeps an
+    // I/O thread of its own.
+    bool UseIoDriver(INetIoDriver* driver);
 
     // True when the last passes left work that no wake will announce: the
     // rest of a message pass that ended early, or dispatch packets left

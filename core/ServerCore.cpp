@@ -9,6 +9,8 @@
 #include "infra/ThreadManager.h"
 #include "platform/Tick.h"
 #include "ShareDefine/MMORPGPacketPool.h"
+#include "ShareDefine/NetIoIdleWait.h"
+#include "ShareDefine/NetLibAdapters.h"
 
 namespace {
 
@@ -184,6 +186,20 @@ void CServerCore::StartThreads() {
     m_RouteServer.SetWakeTarget(m_ProcessThread);
     m_LoginServer.SetWakeTarget(m_ProcessThread);
     m_GameServer.SetWakeTarget(m_ProcessThread);
+    LetProcessThreadServeTheNetwork();
+}
+
+void CServerCore::LetProcessThreadServeTheNetwork() {
+    // The process thread drains the three services anyway. When it also runs
+    // their socket work while idle, received bytes reach it without a hand-over
+    // from an I/O thread: one thread wake-up less per wave of packets.
+    INetIoDriver* driver = CreateNetIoDriver();
+    if (driver == nullptr) return;  // the services keep I/O threads of their own
+    bool driven = m_RouteServer.UseIoDriver(driver);
+    driven = m_LoginServer.UseIoDriver(driver) || driven;
+    driven = m_GameServer.UseIoDriver(driver) || driven;
+    if (driven) m_ProcessThread->SetIdleWait(std::make_unique<NetIoIdleWait>(driver));
+    driver->Release();
 }
 
 int CServerCore::DispatchThunk(void* context, int) { return static_cast<CServerCore*>(context)->DispatchPackWork(); }

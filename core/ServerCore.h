@@ -93,6 +93,8 @@ private:
     void BroadcastToAll(MMORPG::MMORPGPacket* packet);
     void BroadcastToService(INetProcess& service, uint8_t serverType, MMORPG::MMORPGPacket* packet);
     void SendKeepAlive();
+    // Hands the listening services' socket work to the process thread's idle wait.
+    void LetProcessThreadServeTheNetwork();
     // The idle sleep of the dispatch thread: until woken, or until the next keep-alive is due.
     int IdleSleepMs() const;
     void SendKeepAliveTo(INetProcess& service, uint8_t serverType);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/ServerCore.h"
+#include "infra/ThreadManager.h"
 #include "tests/core/CoreTestSupport.h"
 #include "tests/support/CapturingLog.h"
 #include "tests/support/LoopbackPeer.h"
@@ -135,6 +136,31 @@ TEST_F(StartStopTest, AFailedStartLeavesTheRetriedLinkAbleToReconnect) {
     EXPECT_TRUE(log->Has(llInfo, "DataServerCore::Reconnect()"));
     EXPECT_NE(dataListener.Accept(), nullptr);
     EXPECT_EQ(core->GetRecvQueueCount(), 1);  // the link-down notice
+}
+
+// As the window runs it: threads registered (suspended) before the first
+// Start, so the failed start must undo its services while nobody serves
+// their sockets yet; the start that follows must serve peers once the
+// threads run.
+TEST_F(StartStopTest, AFailedStartBeforeTheThreadsRunUndoesItsServicesAndTheNextStartServes) {
+    core->StartThreads();
+    {
+        nettest::LoopbackListener blocker;
+        ASSERT_FALSE(Start(0, 0, blocker.Port()));
+    }
+    EXPECT_TRUE(NothingListens());
+    auto firstServer = dataListener.Accept();
+    ASSERT_TRUE(Start(0, 0, 0));
+    auto dataServer = dataListener.Accept();
+    ASSERT_NE(dataServer, nullptr);
+    ThreadManager::Instance().StartAll();
+
+    nettest::LoopbackPeer login(core->GetLoginServerCore()->GetService()->GetListenPort());
+    EXPECT_TRUE(coretest::WaitFor([&] { return core->GetLoginServerCore()->GetOnlineCount() == 1; }));
+    core->Stop();
+    EXPECT_TRUE(login.WaitClosedByOtherSide());
+    ThreadManager::Instance().StopAll();
+    ThreadManager::Instance().ExitAll();
 }
 
 TEST_F(StartStopTest, StopClosesTheServicesThenTheDataServerLinkWithItsLinesInOrder) {

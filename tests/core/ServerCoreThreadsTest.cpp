@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -101,6 +103,32 @@ TEST_F(RunningRelayTest, APacketTravelsFromAGameServerToTheDataServerAndBack) {
     EXPECT_EQ(answer->destServerType, 3);
     EXPECT_EQ(answer->srcServerType, 1);
     EXPECT_EQ(answer->payload, "answer");
+}
+
+// Threads of this process with the given name.
+int ThreadsNamed(const std::string& name) {
+    int count = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string taskName;
+        std::getline(comm, taskName);
+        if (taskName == name) ++count;
+    }
+    return count;
+}
+
+TEST_F(RunningRelayTest, TheProcessThreadServesTheListeningSocketsWithoutAnIoThread) {
+    EXPECT_EQ(ThreadsNamed("QXNetService IO"), 0);
+    Peer route = Connect(core->GetRouteServerCore());
+    ASSERT_TRUE(route.socket->Send(PacketFrame({7, 3, 1, 1, 5}, "ask")));
+    const std::optional<Frame> request = ReadNonKeepAlive(*dataServer);
+    ASSERT_TRUE(request.has_value());
+    EXPECT_EQ(request->destIndex, route.slot);  // stamped with the sender's slot
+    ASSERT_TRUE(dataServer->Send(PacketFrame({7, static_cast<int16_t>(route.slot), 1, 5, 1}, "told")));
+    const std::optional<Frame> answer = ReadNonKeepAlive(*route.socket);
+    ASSERT_TRUE(answer.has_value());
+    EXPECT_EQ(answer->payload, "told");
+    EXPECT_EQ(ThreadsNamed("QXNetService IO"), 0);
 }
 
 TEST_F(RunningRelayTest, ALostGameServerIsAnnouncedToEveryOtherLink) {
