@@ -4,8 +4,6 @@
 // One event loop (Asio over epoll) runs the whole process on one thread.
 // Exit codes: 0 ok, 2 bad arguments, 3 could not connect (or listen),
 // 4 replies missing at the end.
-#include <asio.hpp>
-
 #include <csignal>
 #include <cstdio>
 
