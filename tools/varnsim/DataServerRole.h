@@ -13,10 +13,10 @@
 // 16 bits of Context, where the game and login sims put their --slot.
 #pragma once
 
-#include <asio.hpp>
-
 #include <map>
 #include <memory>
+
+#include <asio.hpp>
 
 #include "tools/varnsim/SimConnection.h"
 #include "tools/varnsim/SimOptions.h"

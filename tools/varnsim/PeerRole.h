@@ -9,10 +9,10 @@
 // run. Event-loop thread only.
 #pragma once
 
-#include <asio.hpp>
-
 #include <memory>
 #include <vector>
+
+#include <asio.hpp>
 
 #include "tools/varnsim/LatencyStats.h"
 #include "tools/varnsim/PeerFlow.h"

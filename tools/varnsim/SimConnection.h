@@ -8,12 +8,12 @@
 // completion never finds it gone. The owner must outlive the event loop's run.
 #pragma once
 
-#include <asio.hpp>
-
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <system_error>
+
+#include <asio.hpp>
 
 #include "ShareDefine/PackHead.h"
 #include "ShareDefine/PackageDispatcher.h"
