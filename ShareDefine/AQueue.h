@@ -20,6 +20,7 @@ public:
     T* Front() const { return m_Items.empty() ? nullptr : m_Items.front(); }
     int Count() const { return static_cast<int>(m_Items.size()); }
     bool Empty() const { return m_Items.empty(); }
+    void Swap(AQueue& other) noexcept { m_Items.swap(other.m_Items); }
 
 private:
     std::deque<T*> m_Items;

@@ -2,11 +2,14 @@
 // threads. Pushing hands ownership of a pooled packet to the queue; whoever
 // pops it owns it and must push it on or free it; PacketPop copies the front
 // packet into the caller's (scratch) packet and gives the queued one back to
-// the pool at once. Every operation may be called from any thread. Lock
-// order: queue lock, then pool lock (FreeElement under the queue lock);
-// the pool never takes a queue lock. A wake target, when set, is woken
-// outside the lock whenever a Push finds the queue empty, so a consumer that
-// sleeps once it finds the queue empty reacts at once.
+// the pool at once. Every operation may be called from any thread. The queue
+// has a pushing and a popping part with a lock each, so a producer and the
+// consumer of a busy queue meet on a lock once per batch rather than once per
+// packet (on a small machine each such meeting costs the loser a sleep).
+// Lock order: popping lock, pushing lock, then pool lock (FreeElement under
+// the popping lock); the pool never takes a queue lock. A wake target, when
+// set, is woken outside the lock whenever a Push finds the queue empty, so a
+// consumer that sleeps once it finds the queue empty reacts at once.
 #pragma once
 
 #include <atomic>
@@ -22,7 +25,7 @@
 template <typename T>
 class CThreadQueue {
 public:
-    CThreadQueue() : m_Queue(std::make_unique<AQueue<T>>()) {}
+    CThreadQueue() : m_Taken(std::make_unique<AQueue<T>>()), m_Queue(std::make_unique<AQueue<T>>()) {}
     // Gives every queued packet back to the pool.
     virtual ~CThreadQueue() { Clear(); }
     CThreadQueue(const CThreadQueue&) = delete;
@@ -33,10 +36,9 @@ public:
     // (then nothing is popped).
     virtual int PacketPop(T* Packet) {
         if (Packet == nullptr) return 0;
-        TLockObj lock(m_Lock);
+        TLockObj lock(m_TakeLock);
         T* popped = nullptr;
-        if (!m_Queue->Pop(&popped)) return 0;
-        m_Size.fetch_sub(1, std::memory_order_relaxed);
+        if (!TakeFrontLocked(&popped)) return 0;
         if (popped == nullptr) {
             GetLog()->LogWarn("CThreadQueue<T>::PacketPop(T * Packet)  m_Queue->Pop()== NULL");
             return 0;
@@ -51,9 +53,8 @@ public:
         bool wasEmpty = false;
         {
             TLockObj lock(m_Lock);
-            wasEmpty = m_Queue->Empty();
+            wasEmpty = m_Size.fetch_add(1, std::memory_order_acq_rel) == 0;
             m_Queue->Push(element);
-            m_Size.fetch_add(1, std::memory_order_relaxed);
         }
         if (wasEmpty) {
             if (IWakeable* target = m_WakeTarget.load(std::memory_order_acquire)) target->Wake();
@@ -63,17 +64,17 @@ public:
 
     // Removes and returns the front pointer; null when empty.
     virtual T* Pop() {
-        TLockObj lock(m_Lock);
+        TLockObj lock(m_TakeLock);
         T* popped = nullptr;
-        if (!m_Queue->Pop(&popped)) return nullptr;
-        m_Size.fetch_sub(1, std::memory_order_relaxed);
+        if (!TakeFrontLocked(&popped)) return nullptr;
         return popped;
     }
 
     // The front pointer without removing it; null when empty.
     virtual T* Front() {
-        TLockObj lock(m_Lock);
-        return m_Queue->Front();
+        TLockObj lock(m_TakeLock);
+        if (m_Taken->Empty()) TakeAllQueuedLocked();
+        return m_Taken->Front();
     }
 
     virtual void FreeElement(T* element) { FreePacket(element); }
@@ -83,10 +84,9 @@ public:
 
     // Pops everything, giving each packet back to the pool.
     void Clear() {
-        TLockObj lock(m_Lock);
+        TLockObj lock(m_TakeLock);
         T* popped = nullptr;
-        while (m_Queue->Pop(&popped)) {
-            m_Size.fetch_sub(1, std::memory_order_relaxed);
+        while (TakeFrontLocked(&popped)) {
             if (popped == nullptr) {
                 GetLog()->LogWarn("CThreadQueue<T>::Clear()  m_Queue->Pop()== NULL");
                 continue;
@@ -100,8 +100,27 @@ public:
     void SetWakeTarget(IWakeable* target) { m_WakeTarget.store(target, std::memory_order_release); }
 
 private:
+    // Callers hold m_TakeLock. Moves everything pushed so far behind what
+    // was taken earlier, under one hold of the push lock.
+    void TakeAllQueuedLocked() {
+        TLockObj lock(m_Lock);
+        m_Taken->Swap(*m_Queue);
+    }
+    bool TakeFrontLocked(T** popped) {
+        if (m_Taken->Empty()) TakeAllQueuedLocked();
+        if (!m_Taken->Pop(popped)) return false;
+        m_Size.fetch_sub(1, std::memory_order_acq_rel);
+        return true;
+    }
+
+    // Pushers hold m_Lock; poppers hold m_TakeLock and take m_Lock only
+    // when their own part has run empty, once for everything pushed since:
+    // a pusher and a popper meet on a lock once per batch, not per packet.
+    // Lock order: m_TakeLock, then m_Lock.
+    plat::CriticalSection m_TakeLock;
     plat::CriticalSection m_Lock;
-    std::unique_ptr<AQueue<T>> m_Queue;  // guarded by m_Lock
-    std::atomic<int> m_Size{0};          // mirrors m_Queue->Count() for lock-free reads
+    std::unique_ptr<AQueue<T>> m_Taken;  // older part, guarded by m_TakeLock
+    std::unique_ptr<AQueue<T>> m_Queue;  // newer part, guarded by m_Lock
+    std::atomic<int> m_Size{0};          // both parts, for lock-free reads
     std::atomic<IWakeable*> m_WakeTarget{nullptr};
 };

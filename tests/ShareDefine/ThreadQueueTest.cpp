@@ -52,6 +52,28 @@ TEST_F(ThreadQueueTest, PopReturnsPacketsInPushOrder) {
     FreePacket(b);
 }
 
+TEST_F(ThreadQueueTest, PushesBetweenPopsQueueBehindWhatIsAlreadyBeingPopped) {
+    PacketQueue queue;
+    MMORPGPacket* a = NewPacket(1);
+    MMORPGPacket* b = NewPacket(2);
+    MMORPGPacket* c = NewPacket(3);
+    MMORPGPacket* d = NewPacket(4);
+    queue.Push(a);
+    queue.Push(b);
+    EXPECT_EQ(queue.Pop(), a);  // b is now on the popping side
+    queue.Push(c);
+    EXPECT_EQ(queue.Count(), 2);
+    EXPECT_EQ(queue.Front(), b);
+    EXPECT_EQ(queue.Pop(), b);
+    queue.Push(d);
+    EXPECT_EQ(queue.Front(), c);
+    EXPECT_EQ(queue.Pop(), c);
+    EXPECT_EQ(queue.Pop(), d);
+    EXPECT_EQ(queue.Pop(), nullptr);
+    EXPECT_EQ(queue.Count(), 0);
+    for (MMORPGPacket* packet : {a, b, c, d}) FreePacket(packet);
+}
+
 TEST_F(ThreadQueueTest, PacketPopCopiesIntoTheScratchPacketAndFreesTheQueuedOne) {
     const int before = Count();
     PacketQueue queue;
@@ -180,6 +202,44 @@ TEST_F(ThreadQueueTest, PushWakesASleepingConsumerThread) {
     EXPECT_TRUE(woken.load());
     EXPECT_EQ(received.load(), 1);
     queue.SetWakeTarget(nullptr);
+}
+
+// The relay's shape: several producers, one consumer popping as they push.
+TEST_F(ThreadQueueTest, EachProducersPacketsArriveInTheirPushOrderWhileTheConsumerPopsAlongside) {
+    constexpr int kProducers = 2;
+    constexpr int kPerProducer = 30000;
+    PacketQueue queue;
+    std::vector<std::thread> producers;
+    for (int p = 0; p < kProducers; ++p) {
+        producers.emplace_back([&queue, p] {
+            for (int i = 0; i < kPerProducer; ++i) {
+                MMORPGPacket* packet = AllocPacket();
+                packet->SetPackType(static_cast<uint8_t>(p));
+                packet->SetContext(static_cast<uint32_t>(i));
+                queue.Push(packet);
+            }
+        });
+    }
+    std::vector<int> next(kProducers, 0);
+    int outOfOrder = 0;
+    int received = 0;
+    while (received < kProducers * kPerProducer) {
+        MMORPGPacket* packet = queue.Pop();
+        if (packet == nullptr) {
+            std::this_thread::yield();
+            continue;
+        }
+        int& expected = next[packet->GetPackType()];
+        if (static_cast<int>(packet->GetContext()) != expected) ++outOfOrder;
+        expected = static_cast<int>(packet->GetContext()) + 1;
+        FreePacket(packet);
+        ++received;
+    }
+    for (std::thread& producer : producers) producer.join();
+    EXPECT_EQ(outOfOrder, 0);
+    EXPECT_EQ(next, std::vector<int>(kProducers, kPerProducer));
+    EXPECT_EQ(queue.Pop(), nullptr);
+    EXPECT_EQ(queue.Count(), 0);
 }
 
 TEST_F(ThreadQueueTest, ManyThreadsAllocPushPopAndFreeWithTheCountBackAtItsStart) {
