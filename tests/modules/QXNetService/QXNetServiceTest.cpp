@@ -163,6 +163,12 @@ protected:
         return std::nullopt;
     }
 
+    // The first connection of a slot: its create and connect messages.
+    void ExpectFirstAccept(int poolIndex) {
+        ExpectNext(poolIndex, NET_MSG_ON_CLIENTCREATE);
+        ExpectNext(poolIndex, NET_MSG_ON_CLIENTCONNECT);
+    }
+
     // Takes the next message and checks its slot and kind.
     void ExpectNext(int poolIndex, int kind) {
         const auto msg = Next();
@@ -208,8 +214,7 @@ TEST_P(NetServiceTest, FirstConnectOfASlotQueuesCreateThenConnect) {
     Listen(4);
     LoopbackPeer peer(m_Port);
     ASSERT_TRUE(peer.Connected());
-    ExpectNext(0, NET_MSG_ON_CLIENTCREATE);
-    ExpectNext(0, NET_MSG_ON_CLIENTCONNECT);
+    ExpectFirstAccept(0);
 
     QXNetClient* client = m_Service->GetClient(0);
     ASSERT_NE(client, nullptr);
@@ -240,8 +245,7 @@ TEST_P(NetServiceTest, FirstConnectOfASlotQueuesCreateThenConnect) {
 TEST_P(NetServiceTest, ReceivedBytesArriveAsRecvRecordsOfAtMost4096Bytes) {
     Listen(2);
     LoopbackPeer peer(m_Port);
-    ExpectNext(0, NET_MSG_ON_CLIENTCREATE);
-    ExpectNext(0, NET_MSG_ON_CLIENTCONNECT);
+    ExpectFirstAccept(0);
     m_Service->SetParam(NETPARAM_HACK_ATTACK_VALUE, 0);
 
     const std::string sent = Pattern(0, 10000);
@@ -258,8 +262,7 @@ TEST_P(NetServiceTest, PeerCloseQueuesDisconnectAfterItsData) {
     Listen(2);
     {
         LoopbackPeer peer(m_Port);
-        ExpectNext(0, NET_MSG_ON_CLIENTCREATE);
-        ExpectNext(0, NET_MSG_ON_CLIENTCONNECT);
+        ExpectFirstAccept(0);
         ASSERT_TRUE(peer.Send("last words"));
     }
     EXPECT_EQ(ReceiveData(0, 10), "last words");
@@ -272,8 +275,7 @@ TEST_P(NetServiceTest, PeerCloseQueuesDisconnectAfterItsData) {
 TEST_P(NetServiceTest, ResetByPeerQueuesSocketError) {
     Listen(2);
     LoopbackPeer peer(m_Port);
-    ExpectNext(0, NET_MSG_ON_CLIENTCREATE);
-    ExpectNext(0, NET_MSG_ON_CLIENTCONNECT);
+    ExpectFirstAccept(0);
     peer.Reset();
     const auto msg = Next();
     ASSERT_TRUE(msg.has_value());
@@ -286,8 +288,7 @@ TEST_P(NetServiceTest, ResetByPeerQueuesSocketError) {
 TEST_P(NetServiceTest, CloseClientQueuesServiceCloseAndEndsThePeer) {
     Listen(2);
     LoopbackPeer peer(m_Port);
-    ExpectNext(0, NET_MSG_ON_CLIENTCREATE);
-    ExpectNext(0, NET_MSG_ON_CLIENTCONNECT);
+    ExpectFirstAccept(0);
     QXNetClient* client = m_Service->GetClient(0);
 
     m_Service->CloseClient(0);
@@ -325,8 +326,7 @@ TEST_P(NetServiceTest, SlotIsReusedOnlyAfterItsCloseMessageWasDrained) {
     Listen(1);
     {
         LoopbackPeer first(m_Port);
-        ExpectNext(0, NET_MSG_ON_CLIENTCREATE);
-        ExpectNext(0, NET_MSG_ON_CLIENTCONNECT);
+        ExpectFirstAccept(0);
     }
     // The disconnect waits in the queue: the slot must stay taken.
     ASSERT_TRUE(WaitUntil([&] { return m_Service->GetMsgCount() == 1; }));
@@ -360,8 +360,7 @@ TEST_P(NetServiceTest, SendToASlotWithoutConnectionReturnsZero) {
 TEST_P(NetServiceTest, SendToMoreBurstEndedBySendToArrivesWholeAndInOrder) {
     Listen(2);
     LoopbackPeer peer(m_Port);
-    ExpectNext(0, NET_MSG_ON_CLIENTCREATE);
-    ExpectNext(0, NET_MSG_ON_CLIENTCONNECT);
+    ExpectFirstAccept(0);
 
     const std::string all = Pattern(0, 11 * 4000);
     for (size_t i = 0; i < 10; ++i) {
@@ -377,8 +376,7 @@ TEST_P(NetServiceTest, SendToMoreBurstEndedBySendToArrivesWholeAndInOrder) {
 TEST_P(NetServiceTest, SendToWritesEveryMessageInOrder) {
     Listen(2);
     LoopbackPeer peer(m_Port);
-    ExpectNext(0, NET_MSG_ON_CLIENTCREATE);
-    ExpectNext(0, NET_MSG_ON_CLIENTCONNECT);
+    ExpectFirstAccept(0);
 
     const std::string all = Pattern(0, 200 * 100);
     for (size_t i = 0; i < 200; ++i) {
@@ -409,8 +407,7 @@ TEST_P(NetServiceTest, MaxSendMsgQueueCountClosesAPeerThatDoesNotRead) {
     Listen(2);
     m_Service->SetParam(NETPARAM_MAX_SEND_MSG_QUEUE_COUNT, 5);
     LoopbackPeer peer(m_Port, 4096);
-    ExpectNext(0, NET_MSG_ON_CLIENTCREATE);
-    ExpectNext(0, NET_MSG_ON_CLIENTCONNECT);
+    ExpectFirstAccept(0);
 
     EXPECT_GE(SendUntilRefused(m_Service, 2000), 5);
     EXPECT_EQ(Value(NETVALUE_MAXQUEUE_KICKOUT), 1u);
@@ -425,8 +422,7 @@ TEST_P(NetServiceTest, SendBufferBoundClosesAPeerThatDoesNotRead) {
     m_Service->SetParam(NETPARAM_MAX_SEND_MSG_QUEUE_COUNT, 0);
     m_Service->SetParam(NETPARAM_MAX_SEND_BUFFER_BYTES, 256 * 1024);
     LoopbackPeer peer(m_Port, 4096);
-    ExpectNext(0, NET_MSG_ON_CLIENTCREATE);
-    ExpectNext(0, NET_MSG_ON_CLIENTCONNECT);
+    ExpectFirstAccept(0);
 
     EXPECT_GE(SendUntilRefused(m_Service, 2000), 4);
     EXPECT_EQ(Value(NETVALUE_MAXQUEUE_KICKOUT), 1u);
@@ -450,8 +446,7 @@ TEST_P(NetServiceTest, RefuseConnectByRecvQueueWhileTooManyRecordsWait) {
     EXPECT_TRUE(WaitUntil([&] { return Value(NETVALUE_REFUSE_CONNECTBYRECV_COUNT) == 1; }));
     EXPECT_EQ(m_Service->GetMsgCount(), 3);
 
-    ExpectNext(0, NET_MSG_ON_CLIENTCREATE);
-    ExpectNext(0, NET_MSG_ON_CLIENTCONNECT);
+    ExpectFirstAccept(0);
     ExpectNext(0, NET_MSG_ON_RECV);
     LoopbackPeer accepted(m_Port);
     ExpectNext(1, NET_MSG_ON_CLIENTCREATE);
@@ -463,8 +458,7 @@ TEST_P(NetServiceTest, RefuseConnectBySendQueueWhileTooManyMessagesAreUnsent) {
     m_Service->SetParam(NETPARAM_MAX_SEND_MSG_QUEUE_COUNT, 0);
     m_Service->SetParam(NETPARAM_REFUSE_CONNECT_BY_SEND_QUEUE, 10);
     auto slowReader = std::make_unique<LoopbackPeer>(m_Port, 4096);
-    ExpectNext(0, NET_MSG_ON_CLIENTCREATE);
-    ExpectNext(0, NET_MSG_ON_CLIENTCONNECT);
+    ExpectFirstAccept(0);
     // 19 MB cannot all pass into the socket buffers of a peer that reads nothing.
     const std::string chunk(64 * 1024, 's');
     for (int i = 0; i < 300; ++i) ASSERT_EQ(m_Service->SendTo(0, chunk.data(), static_cast<int>(chunk.size())), 1);
@@ -494,8 +488,7 @@ TEST_P(NetServiceTest, HackAttackValueClosesAPeerWithTooManyReadsPerSecond) {
     Listen(2);
     m_Service->SetParam(NETPARAM_HACK_ATTACK_VALUE, 5);
     LoopbackPeer peer(m_Port);
-    ExpectNext(0, NET_MSG_ON_CLIENTCREATE);
-    ExpectNext(0, NET_MSG_ON_CLIENTCONNECT);
+    ExpectFirstAccept(0);
 
     // Small sends a few milliseconds apart: one read each, far more than 5
     // in the first second.
@@ -514,8 +507,7 @@ TEST_P(NetServiceTest, OneLargeReadBecomesOrderedRecordsThatCountAgainstTheFlood
     Listen(2);
     m_Service->SetParam(NETPARAM_HACK_ATTACK_VALUE, 5);
     LoopbackPeer peer(m_Port);
-    ExpectNext(0, NET_MSG_ON_CLIENTCREATE);
-    ExpectNext(0, NET_MSG_ON_CLIENTCONNECT);
+    ExpectFirstAccept(0);
 
     // 10 records' worth in one send: whatever the reads were, they make more
     // than 5 records, so the peer is closed after its data was queued.
@@ -539,8 +531,7 @@ TEST_P(NetServiceTest, HackAttackValueZeroCountsNoReads) {
     Listen(2);
     m_Service->SetParam(NETPARAM_HACK_ATTACK_VALUE, 0);
     LoopbackPeer peer(m_Port);
-    ExpectNext(0, NET_MSG_ON_CLIENTCREATE);
-    ExpectNext(0, NET_MSG_ON_CLIENTCONNECT);
+    ExpectFirstAccept(0);
     std::string sent;
     for (int i = 0; i < 100; ++i) {
         ASSERT_TRUE(peer.Send("z"));
@@ -562,8 +553,7 @@ TEST_P(NetServiceTest, FloodingPeerIsHeldToTheReceiveBacklogBound) {
     const uint64_t bound = static_cast<uint64_t>(m_Service->GetParam(NETPARAM_MAX_RECV_BACKLOG_BYTES));
     ASSERT_EQ(bound, 1024u * 1024u);
     LoopbackPeer peer(m_Port);
-    ExpectNext(0, NET_MSG_ON_CLIENTCREATE);
-    ExpectNext(0, NET_MSG_ON_CLIENTCONNECT);
+    ExpectFirstAccept(0);
     QXNetClient* client = m_Service->GetClient(0);
 
     constexpr size_t kTotal = 16 * 1024 * 1024;
@@ -603,8 +593,7 @@ TEST_P(NetServiceTest, ReceiveFlowNoticesTellPauseThenResume) {
     m_Service->SetParam(NETPARAM_HACK_ATTACK_VALUE, 0);
     m_Service->SetParam(NETPARAM_MAX_RECV_BACKLOG_BYTES, 8192);
     LoopbackPeer peer(m_Port);
-    ExpectNext(0, NET_MSG_ON_CLIENTCREATE);
-    ExpectNext(0, NET_MSG_ON_CLIENTCONNECT);
+    ExpectFirstAccept(0);
     const std::string sent = Pattern(0, 64 * 1024);
     std::thread sender([&] { peer.Send(sent); });
     ASSERT_TRUE(WaitUntil([&] { return m_Service->GetClient(0)->IsRecvPaused(); }));
@@ -656,8 +645,7 @@ TEST_P(NetServiceTest, TheIoThreadDoesNotPreemptTheThreadItWakes) {
 TEST_P(NetServiceTest, StopListenClosesEveryConnectionAndStartListenWorksAgain) {
     Listen(1);
     LoopbackPeer peer(m_Port);
-    ExpectNext(0, NET_MSG_ON_CLIENTCREATE);
-    ExpectNext(0, NET_MSG_ON_CLIENTCONNECT);
+    ExpectFirstAccept(0);
     const uint16_t port = m_Port;
 
     m_Service->StopListen();
