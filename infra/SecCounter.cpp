@@ -4,54 +4,53 @@
 
 #include "platform/Tick.h"
 
+namespace {
+constexpr auto kRelaxed = std::memory_order_relaxed;
+// How far behind the window's start a tick may be and still count as read
+// before another thread's roll: far more than a feeder is ever held up
+// between reading the tick and updating, far less than the tick's wrap.
+constexpr uint32_t kStaleTickMs = 60000;
+}  // namespace
+
 SecCounter::SecCounter(uint32_t periodMs) : m_Period(periodMs) {}
 
 void SecCounter::AddBytes(uint32_t n) {
     const uint32_t now = plat::GetCoarseTickMs();
-    std::lock_guard lock(m_Mutex);
-    m_TotalBytes += n;
-    m_ByteAccumulator += n;
-    m_CountAccumulator += 1;
-    UpdateLocked(now);
+    m_TotalBytes.fetch_add(n, kRelaxed);
+    m_ByteAccumulator.fetch_add(n, kRelaxed);
+    m_CountAccumulator.fetch_add(1, kRelaxed);
+    Update(now);
 }
 
 void SecCounter::AddCount(uint32_t n) {
     const uint32_t now = plat::GetCoarseTickMs();
-    std::lock_guard lock(m_Mutex);
-    m_CountAccumulator += n;
-    UpdateLocked(now);
+    m_CountAccumulator.fetch_add(n, kRelaxed);
+    Update(now);
 }
 
 int32_t SecCounter::GetCountRate() {
-    const uint32_t now = plat::GetCoarseTickMs();
-    std::lock_guard lock(m_Mutex);
-    UpdateLocked(now);
-    return m_CountRate;
+    Update(plat::GetCoarseTickMs());
+    return m_CountRate.load(kRelaxed);
 }
 
 int32_t SecCounter::GetByteRate() {
-    const uint32_t now = plat::GetCoarseTickMs();
-    std::lock_guard lock(m_Mutex);
-    UpdateLocked(now);
-    return m_ByteRate;
+    Update(plat::GetCoarseTickMs());
+    return m_ByteRate.load(kRelaxed);
 }
 
-uint64_t SecCounter::GetTotalBytes() {
-    std::lock_guard lock(m_Mutex);
-    return m_TotalBytes;
-}
+uint64_t SecCounter::GetTotalBytes() { return m_TotalBytes.load(kRelaxed); }
 
 std::string SecCounter::GetRateText() {
-    const uint32_t now = plat::GetCoarseTickMs();
     double byteRateKb = 0;
     double totalKb = 0;
     int32_t countRate = 0;
     {
-        std::lock_guard lock(m_Mutex);
-        UpdateLocked(now);
-        byteRateKb = static_cast<double>(m_ByteRate) / 1024;
-        totalKb = static_cast<double>(m_TotalBytes) / 1024;
-        countRate = m_CountRate;
+        // Under the roll lock, so the three values come from the same window.
+        std::lock_guard lock(m_RollMutex);
+        UpdateLocked(plat::GetCoarseTickMs());
+        byteRateKb = static_cast<double>(m_ByteRate.load(kRelaxed)) / 1024;
+        totalKb = static_cast<double>(m_TotalBytes.load(kRelaxed)) / 1024;
+        countRate = m_CountRate.load(kRelaxed);
     }
     char text[128];
     std::snprintf(text, sizeof(text), "%0.2f kb/s, total: %0.2f kb Cnt: %d", byteRateKb, totalKb, countRate);
@@ -59,31 +58,45 @@ std::string SecCounter::GetRateText() {
 }
 
 void SecCounter::Reset() {
-    std::lock_guard lock(m_Mutex);
-    m_FirstTick = 0;
-    m_WindowStart = 0;
-    m_CountRate = 0;
-    m_CountAccumulator = 0;
-    m_ByteRate = 0;
-    m_ByteAccumulator = 0;
-    m_TotalBytes = 0;
+    std::lock_guard lock(m_RollMutex);
+    m_FirstTick.store(0, kRelaxed);
+    m_WindowStart.store(0, std::memory_order_release);
+    m_CountRate.store(0, kRelaxed);
+    m_CountAccumulator.store(0, kRelaxed);
+    m_ByteRate.store(0, kRelaxed);
+    m_ByteAccumulator.store(0, kRelaxed);
+    m_TotalBytes.store(0, kRelaxed);
+}
+
+void SecCounter::Update(uint32_t now) {
+    const uint32_t windowStart = m_WindowStart.load(std::memory_order_acquire);
+    // The common case of the tests below; the second part keeps a zero
+    // period from dividing by zero.
+    if (windowStart != 0 && (now - windowStart < m_Period || now == windowStart)) return;
+    std::lock_guard lock(m_RollMutex);
+    UpdateLocked(now);
 }
 
 void SecCounter::UpdateLocked(uint32_t now) {
-    if (m_WindowStart == 0) {
+    uint32_t windowStart = m_WindowStart.load(kRelaxed);
+    if (windowStart == 0) {
         // The event that opens the first window is not counted in it.
-        m_WindowStart = now;
-        m_CountAccumulator = 0;
+        windowStart = now;
+        m_WindowStart.store(now, std::memory_order_release);
+        m_CountAccumulator.store(0, kRelaxed);
     }
-    if (m_FirstTick == 0) m_FirstTick = now;
+    if (m_FirstTick.load(kRelaxed) == 0) m_FirstTick.store(now, kRelaxed);
 
-    const uint32_t elapsed = now - m_WindowStart;
-    // The second test keeps a zero period from dividing by zero.
-    if (elapsed < m_Period || now == m_WindowStart) return;
+    // A tick read just before another thread rolled the window lies behind
+    // its start; measured by unsigned difference it would look like a whole
+    // wrap of the tick and turn the window into a rate of nearly zero.
+    if (now != windowStart && windowStart - now <= kStaleTickMs) return;
+    const uint32_t elapsed = now - windowStart;
+    if (elapsed < m_Period || now == windowStart) return;
 
-    m_CountRate = static_cast<int32_t>(static_cast<uint64_t>(m_CountAccumulator) * m_Period / elapsed);
-    m_ByteRate = static_cast<int32_t>(static_cast<uint64_t>(m_ByteAccumulator) * m_Period / elapsed);
-    m_CountAccumulator = 0;
-    m_ByteAccumulator = 0;
-    m_WindowStart = now;
+    const uint64_t counted = m_CountAccumulator.exchange(0, kRelaxed);
+    const uint64_t bytes = m_ByteAccumulator.exchange(0, kRelaxed);
+    m_CountRate.store(static_cast<int32_t>(counted * m_Period / elapsed), kRelaxed);
+    m_ByteRate.store(static_cast<int32_t>(bytes * m_Period / elapsed), kRelaxed);
+    m_WindowStart.store(now, std::memory_order_release);
 }

@@ -3,12 +3,15 @@
 // recomputed when an operation runs at least one period after the current
 // window started, so a counter nobody touches keeps showing its last rate.
 // Every operation may be called from any thread at once (network threads
-// feed, the window thread reads); a small lock keeps the fields consistent.
-// It is fed on every packet, so it reads the coarse tick: rates are display
-// values, and a few milliseconds of resolution on a one-second window do
-// not show.
+// feed, the window thread reads). It is fed on every packet, so feeding is
+// a few relaxed atomic adds and a read of the coarse tick; only the roll to
+// a new window, once a period, takes a lock. Rates are display values: an
+// event that lands while another thread rolls the window counts in one
+// window or the next, and a few milliseconds of tick resolution on a
+// one-second window do not show. The byte total is always exact.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -34,17 +37,20 @@ public:
     void Reset();
 
 private:
+    // Rolls the window when it is due; the common case, a window still
+    // running, costs one atomic load and no lock.
+    void Update(uint32_t now);
     void UpdateLocked(uint32_t now);
 
-    std::mutex m_Mutex;
-    // All fields below are guarded by m_Mutex; ticks are 32-bit milliseconds
-    // compared by unsigned difference, so the tick's wrap is harmless.
-    uint32_t m_FirstTick = 0;
-    uint32_t m_WindowStart = 0;  // 0 until the first update
-    int32_t m_CountRate = 0;
-    uint32_t m_CountAccumulator = 0;
+    std::mutex m_RollMutex;  // serialises window rolls and Reset; feeders never take it
+    // Ticks are 32-bit milliseconds compared by unsigned difference, so the
+    // tick's wrap is harmless.
+    std::atomic<uint32_t> m_FirstTick{0};
+    std::atomic<uint32_t> m_WindowStart{0};  // 0 until the first update
+    std::atomic<int32_t> m_CountRate{0};
+    std::atomic<uint32_t> m_CountAccumulator{0};
     const uint32_t m_Period;
-    int32_t m_ByteRate = 0;
-    uint32_t m_ByteAccumulator = 0;
-    uint64_t m_TotalBytes = 0;
+    std::atomic<int32_t> m_ByteRate{0};
+    std::atomic<uint32_t> m_ByteAccumulator{0};
+    std::atomic<uint64_t> m_TotalBytes{0};
 };

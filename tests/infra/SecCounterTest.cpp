@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -110,6 +111,64 @@ TEST(SecCounterTest, ConcurrentFeedersKeepAnExactTotal) {
     });
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(counter.GetTotalBytes(), 3ull * kThreads * kEvents);
+}
+
+// Feeders on four threads while the clock moves on by whole periods: each
+// event is counted in exactly one window, whichever thread rolls it, and a
+// feeder that read the tick just before a roll does not spoil the window.
+// The clock moves at most 50 periods in all, so no feeder's tick is ever
+// older than a stale tick can be in service.
+TEST(SecCounterTest, WindowRollsUnderConcurrentFeedingLoseNoEvent) {
+    plat::TestClock clock(1000);
+    SecCounter counter(1000);
+    counter.AddCount(1);  // opens the window
+    constexpr int kThreads = 4;
+    constexpr int kEvents = 50000;
+    constexpr int kWindows = 50;
+    std::atomic<int> fed{0};
+    std::vector<std::thread> feeders;
+    for (int t = 0; t < kThreads; ++t) {
+        feeders.emplace_back([&] {
+            for (int i = 0; i < kEvents; ++i) {
+                counter.AddBytes(1);
+                fed.fetch_add(1, std::memory_order_relaxed);
+            }
+        });
+    }
+    int64_t counted = 0;
+    int64_t bytes = 0;
+    auto closeWindow = [&] {
+        clock.Advance(1000);
+        counted += counter.GetCountRate();
+        bytes += counter.GetByteRate();
+    };
+    for (int window = 1; window <= kWindows; ++window) {
+        while (fed.load(std::memory_order_relaxed) < window * kThreads * kEvents / (kWindows + 1)) {
+            std::this_thread::yield();
+        }
+        closeWindow();
+    }
+    for (auto& feeder : feeders) feeder.join();
+    closeWindow();
+    EXPECT_EQ(counted, int64_t{kThreads} * kEvents);
+    EXPECT_EQ(bytes, int64_t{kThreads} * kEvents);
+    EXPECT_EQ(counter.GetTotalBytes(), uint64_t{kThreads} * kEvents);
+}
+
+TEST(SecCounterTest, TickFromBeforeTheLastRollLeavesTheWindowAlone) {
+    plat::TestClock clock(5000);
+    SecCounter counter(1000);
+    counter.AddCount(1);
+    counter.AddBytes(700);
+    clock.Advance(1000);
+    ASSERT_EQ(counter.GetByteRate(), 700);  // rolled at 6000
+    counter.AddBytes(300);
+    clock.Set(5999);  // what a feeder that read the tick before the roll passes in
+    counter.AddBytes(100);
+    clock.Set(6000);
+    EXPECT_EQ(counter.GetByteRate(), 700);
+    clock.Set(7000);
+    EXPECT_EQ(counter.GetByteRate(), 400);
 }
 
 }  // namespace
