@@ -13,6 +13,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <memory>
 
 #include "ShareDefine/AQueue.h"
@@ -117,10 +118,14 @@ private:
     // when their own part has run empty, once for everything pushed since:
     // a pusher and a popper meet on a lock once per batch, not per packet.
     // Lock order: m_TakeLock, then m_Lock.
-    plat::CriticalSection m_TakeLock;
-    plat::CriticalSection m_Lock;
+    // Each end keeps to a cache line of its own, so a producer and a
+    // consumer running at once on two CPUs do not steal each other's line
+    // on every packet; only the shared count moves between them.
+    static constexpr size_t kCacheLine = 64;
+    alignas(kCacheLine) plat::CriticalSection m_TakeLock;
     std::unique_ptr<AQueue<T>> m_Taken;  // older part, guarded by m_TakeLock
+    alignas(kCacheLine) plat::CriticalSection m_Lock;
     std::unique_ptr<AQueue<T>> m_Queue;  // newer part, guarded by m_Lock
-    std::atomic<int> m_Size{0};          // both parts, for lock-free reads
+    alignas(kCacheLine) std::atomic<int> m_Size{0};  // both parts, for lock-free reads
     std::atomic<IWakeable*> m_WakeTarget{nullptr};
 };

@@ -1,9 +1,12 @@
-// Cost of the packet pool and of the locked queue: an AllocPacket+FreePacket
-// pair on one thread and on two at once, and Push+Pop on a CThreadQueue.
+// Cost of the packet pool, the locked queue and the per-packet counter: an
+// AllocPacket+FreePacket pair on one thread and on two at once, Push+Pop on a
+// CThreadQueue on one thread and handed from one thread to another, and
+// SecCounter::AddBytes.
 #include <benchmark/benchmark.h>
 
 #include "ShareDefine/CThreadQueue.h"
 #include "ShareDefine/MMORPGPacketPool.h"
+#include "infra/SecCounter.h"
 #include "tests/support/CapturingLog.h"
 
 namespace {
@@ -31,6 +34,42 @@ void BM_QueuePushPop(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_QueuePushPop);
+
+// A producer and a consumer on two threads at once, as between the relay's
+// threads: what each packet costs when both ends of the queue are busy.
+void BM_QueueHandOver(benchmark::State& state) {
+    static CThreadQueue<MMORPGPacket>* queue = nullptr;
+    static MMORPGPacket* token = nullptr;
+    if (state.thread_index() == 0) {
+        queue = new CThreadQueue<MMORPGPacket>;
+        token = AllocPacket();
+    }
+    // Both threads run the same number of iterations: one pushes, the other
+    // pops as many, retrying while the queue is momentarily empty.
+    for (auto _ : state) {
+        if (state.thread_index() == 0) {
+            queue->Push(token);
+        } else {
+            while (queue->Pop() == nullptr) {
+            }
+        }
+    }
+    state.SetItemsProcessed(state.iterations());
+    // The timing loop ends at a barrier, so the consumer has taken every
+    // token by now and the queue is empty.
+    if (state.thread_index() == 0) {
+        delete queue;
+        FreePacket(token);
+    }
+}
+BENCHMARK(BM_QueueHandOver)->Threads(2)->UseRealTime();
+
+void BM_CounterAddBytes(benchmark::State& state) {
+    static SecCounter counter(1000);
+    for (auto _ : state) counter.AddBytes(64);
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_CounterAddBytes)->Threads(1)->Threads(2)->UseRealTime();
 
 // The send-loop path: a pooled packet queued, then copied out and freed.
 void BM_QueuePushPacketPop(benchmark::State& state) {
