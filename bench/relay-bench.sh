@@ -5,6 +5,9 @@
 #
 # Usage: bench/relay-bench.sh [BUILD_DIR]
 #   DURATION=5      seconds per throughput row
+#   REPEAT=1        direct/gateway pairs per payload size; with more than one
+#                   the pairs alternate and the median ratio is printed, so a
+#                   burst of host noise during one row does not decide it
 #   SOAK_SECONDS=0  when > 0, a full-load run of that length that samples
 #                   the gateway's resident size after 60 s and at the end
 #   GATEWAY_CPUS=   when set, the gateway runs under `taskset -c` with this
@@ -16,6 +19,7 @@ set -euo pipefail
 build_dir=$(cd "${1:-build}" && pwd)
 bin="$build_dir/bin"
 duration=${DURATION:-5}
+repeat=${REPEAT:-1}
 soak=${SOAK_SECONDS:-0}
 ticks=$(getconf CLK_TCK)
 
@@ -73,11 +77,20 @@ run_row() {
 
 echo "relay benchmark: ${duration}s per row; gateway idle RSS ${idle_rss} KiB${GATEWAY_CPUS:+; gateway on CPU(s) $GATEWAY_CPUS}"
 for size in 64 1024; do
-  run_row "direct  8x16 ${size}B" "$data_port" 8 16 "$size" 0
-  direct=$(cat "$runtime/last_rtps")
-  run_row "gateway 8x16 ${size}B" "$route_port" 8 16 "$size" 1
-  through=$(cat "$runtime/last_rtps")
-  python3 -c "print(f'  gateway/direct = {100 * $through / $direct:.1f}%')"
+  ratios=()
+  for _ in $(seq "$repeat"); do
+    run_row "direct  8x16 ${size}B" "$data_port" 8 16 "$size" 0
+    direct=$(cat "$runtime/last_rtps")
+    run_row "gateway 8x16 ${size}B" "$route_port" 8 16 "$size" 1
+    through=$(cat "$runtime/last_rtps")
+    ratio=$(python3 -c "print(f'{100 * $through / $direct:.1f}')")
+    echo "  gateway/direct = ${ratio}%"
+    ratios+=("$ratio")
+  done
+  if [ "$repeat" -gt 1 ]; then
+    python3 -c "import statistics,sys; r=[float(x) for x in sys.argv[2:]]; print(f'  {sys.argv[1]}B median of {len(r)} pairs: gateway/direct = {statistics.median(r):.1f}% (range {min(r):.1f} to {max(r):.1f}%)')" \
+      "$size" "${ratios[@]}"
+  fi
 done
 run_row "direct  1x1 64B" "$data_port" 1 1 64 0
 run_row "gateway 1x1 64B" "$route_port" 1 1 64 1
