@@ -38,6 +38,9 @@ public:
     const char* GetData() const { return m_Data.data(); }
     int GetDataLen() const { return static_cast<int>(m_Data.size()); }
     const std::string& Data() const { return m_Data; }
+    // Replaces the payload. Inline on purpose: a module built apart from the
+    // program fills packets the program lends it without calling into it.
+    void AssignPayload(const char* data, size_t len) { m_Data.assign(data, len); }
 
     // Zeroes *head and decodes it from data. len 0 means "9 bytes are there";
     // any other len but 9 is logged with the bytes in hex, and at most len
