@@ -40,6 +40,11 @@ bool TnServerClient::PushSend(MMORPG::MMORPGPacket* packet) {
     return true;
 }
 
+std::string TnServerClient::GetConnectHost() {
+    std::lock_guard<std::mutex> lock(m_ConnectLock);
+    return m_Host;
+}
+
 bool TnServerClient::Connect(const char* host, int port) {
     std::lock_guard lock(m_ConnectLock);
     m_Host = host ? host : "";

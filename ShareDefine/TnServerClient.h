@@ -74,6 +74,8 @@ public:
     SecCounter& GetRecvCounter() { return m_RecvCounter; }
     SecCounter& GetSendCounter() { return m_SendCounter; }
     INqBlockSocket* GetSocket() const { return m_Socket; }
+    // The address text that the last Connect was given (any thread).
+    std::string GetConnectHost();
 
 protected:
     std::string m_Name = "TnServerClient";

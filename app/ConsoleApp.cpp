@@ -96,7 +96,7 @@ void ConsoleApp::OnSignal() {
 }
 
 int ConsoleApp::MillisecondsToNextTimer() const {
-    const auto next = std::min(m_NextRefresh, m_NextLaunch);
+    const auto next = std::min({m_NextRefresh, m_NextLaunch, m_NextStartRetry});
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count();
     return static_cast<int>(std::max<int64_t>(0, left));
 }
@@ -107,12 +107,27 @@ void ConsoleApp::RunDueTimers() {
         m_NextLaunch = now + std::chrono::milliseconds(kLaunchIntervalMs);
         if (m_View.LaunchTimerEnabled()) m_Form->LaunchTimerTick();
     }
+    RetryStartIfDue(now);
     if (now >= m_NextRefresh) {
         m_NextRefresh = now + std::chrono::milliseconds(kRefreshIntervalMs);
         // The monitoring view joins this tick later; the error-log notice
         // ticks whether or not the view refreshes.
         CErrorLogEventNotice::Instance().TickNotice();
     }
+}
+
+void ConsoleApp::RetryStartIfDue(Clock::time_point now) {
+    if (!m_Autostart || m_Closing || !m_Form->StartEndedByStep() || m_Form->IsShownRunning()) {
+        m_NextStartRetry = Clock::time_point::max();
+        return;
+    }
+    if (m_NextStartRetry == Clock::time_point::max()) {
+        m_NextStartRetry = now + std::chrono::milliseconds(kStartRetryIntervalMs);
+        return;
+    }
+    if (now < m_NextStartRetry) return;
+    m_NextStartRetry = Clock::time_point::max();
+    m_Form->StartStopClick();
 }
 
 void ConsoleApp::SendToLoader(const std::string& className, const std::string& windowName, uint32_t message) {

@@ -25,6 +25,9 @@ public:
     static constexpr const char* kWindowName = "VarnholtServer";
     static constexpr int kRefreshIntervalMs = 1000;
     static constexpr int kLaunchIntervalMs = 500;
+    // The daemon has no operator to press Start again after a start attempt
+    // that the StatusServer link ended: it retries at this pace.
+    static constexpr int kStartRetryIntervalMs = 5000;
 
     // autostart: start the relay during creation even without the loader's
     // "autostart" command line (the daemon does).
@@ -43,6 +46,7 @@ private:
     void OnSignal();
     void RunDueTimers();
     int MillisecondsToNextTimer() const;
+    void RetryStartIfDue(Clock::time_point now);
 
     static void SendToLoader(const std::string& className, const std::string& windowName, uint32_t message);
 
@@ -53,5 +57,6 @@ private:
     int m_SignalFd = -1;
     Clock::time_point m_NextRefresh;
     Clock::time_point m_NextLaunch;
+    Clock::time_point m_NextStartRetry = Clock::time_point::max();
     bool m_Closing = false;
 };

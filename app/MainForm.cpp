@@ -83,6 +83,7 @@ struct TfrmVarnholt::StartSettings {
 TfrmVarnholt::TfrmVarnholt(IMainView& view, LoaderMessageFunc sendToLoader)
     : m_View(view), m_SendToLoader(sendToLoader) {
     s_Instance = this;
+    m_StatusLink.Register(m_Extensions);
 }
 
 TfrmVarnholt::~TfrmVarnholt() {
@@ -215,7 +216,8 @@ bool TfrmVarnholt::CoreRunning() const { return GetServerCore()->IsRunning(); }
 void TfrmVarnholt::StartRelay() {
     CLaunchServerDLLProxy& launch = CLaunchServerDLLProxy::Instance();
     if (launch.IsInited()) launch.GetLaunchControl()->OnStartBegin();
-    if (!m_Extensions.Run(ExtensionPoint::OnStartLink)) return;
+    m_StartEndedByStep = !m_Extensions.Run(ExtensionPoint::OnStartLink);
+    if (m_StartEndedByStep) return;
 
     m_Starting = true;
     CServerCore* core = GetServerCore();

@@ -14,6 +14,7 @@
 
 #include "app/IMainView.h"
 #include "app/StartupExtensions.h"
+#include "app/StatusLinkExtension.h"
 
 class CConfigFileProxy;
 class CServerCore;
@@ -77,6 +78,9 @@ public:
 
     bool IsShownRunning() const { return m_ShownRunning; }
     bool StartFailedForGood() const { return !m_ConfigProblem.empty(); }
+    // The last start attempt was ended by one of its steps (the StatusServer
+    // did not answer); pressing Start again may succeed.
+    bool StartEndedByStep() const { return m_StartEndedByStep; }
     const std::string& ConfigProblem() const { return m_ConfigProblem; }
     // Set when the process should end (close confirmed or a loader's close).
     bool ExitRequested() const { return m_ExitRequested; }
@@ -121,6 +125,8 @@ private:
     bool m_ExitRequested = false;
     int m_ExitCode = 0;
     std::string m_ConfigProblem;
+    bool m_StartEndedByStep = false;
+    StatusLinkExtension m_StatusLink{m_View, m_SettingsFile};
 
     static TfrmVarnholt* s_Instance;  // for the launch controller's plain callbacks
 };

@@ -32,7 +32,7 @@ runtime=$(mktemp -d)
 data_port=$(free_port); route_port=$(free_port); game_port=$(free_port); login_port=$(free_port)
 mkdir -p "$runtime/Config"
 printf '[VarnholtServer]\nedtDataServerIP=127.0.0.1\nedtMutexSign=\n' > "$runtime/VarnholtServer.ini"
-printf '[VarnholtServer]\nedtDataServerPort=%s\nedtRouteServerPort=%s\nedtRouteServerCount=16\nedtGameServerPort=%s\nedtGameServerCount=1\nedtLoginServerPort=%s\nedtLoginServerCount=1\n' \
+printf '[VarnholtServer]\nedtDataServerPort=%s\nedtRouteServerPort=%s\nedtRouteServerCount=16\nedtGameServerPort=%s\nedtGameServerCount=1\nedtLoginServerPort=%s\nedtLoginServerCount=1\nedtSSIP=\n' \
   "$data_port" "$route_port" "$game_port" "$login_port" > "$runtime/Config/Config.ini"
 
 "$bin/varnsim" dataserver --port "$data_port" --quiet > "$runtime/dataserver.txt" 2>&1 &

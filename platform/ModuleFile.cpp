@@ -15,6 +15,18 @@ ModuleHandle LoadModuleFile(const std::string& path, std::string* error) {
     return handle;
 }
 
+ModuleHandle LoadModuleBySearch(const std::string& windowsName, std::string* error) {
+    // A bare file name: the dynamic loader searches the caller's run path,
+    // the library path and the system folders, as LoadLibrary searches.
+    const std::string file = ModuleFileName(windowsName);
+    ModuleHandle handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr && error != nullptr) {
+        const char* why = ::dlerror();
+        *error = why ? why : file;
+    }
+    return handle;
+}
+
 void UnloadModule(ModuleHandle module) {
     if (module != nullptr) ::dlclose(module);
 }

@@ -9,6 +9,7 @@ PACKAGES=(
   libspdlog-dev libfmt-dev
   libasio-dev libsimpleini-dev libcli11-dev
   zlib1g-dev
+  python3-dev swig
   libgtest-dev libgmock-dev googletest libbenchmark-dev
 )
 

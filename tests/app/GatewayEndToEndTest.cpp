@@ -265,10 +265,10 @@ TEST_F(GatewayEndToEndTest, SigtermDuringTheStartLoopEndsTheProcess) {
 TEST_F(GatewayEndToEndTest, FreshIniFilesHoldEveryKeyWithItsDeclaredValue) {
     std::filesystem::remove(folder / "VarnholtServer.ini");
     std::filesystem::remove(folder / "Config/Config.ini");
-    // Nothing answers on the default DataServer port here, so the gateway
-    // stays in its start loop while the files are checked.
+    // The defaults name a StatusServer, whose link is the first step of a
+    // start: the files are complete by then, whether or not it answers.
     ASSERT_TRUE(gateway.Start());
-    ASSERT_TRUE(gateway.WaitForOutput("Connecting DataBase..."));
+    ASSERT_TRUE(gateway.WaitForOutput("Connecting to StatusServer..."));
     const std::string node = testsupport::ReadAll(folder / "VarnholtServer.ini");
     const std::string settings = testsupport::ReadAll(folder / "Config/Config.ini");
     EXPECT_THAT(node, testing::ContainsRegex("edtDataServerIP *= *127.0.0.1"));

@@ -43,6 +43,8 @@ struct GatewayPorts {
     uint16_t game = FreePort();
     uint16_t login = FreePort();
     uint16_t route = FreePort();
+    // 0: no StatusServer link (edtSSIP left empty).
+    uint16_t status = 0;
 };
 
 inline bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
@@ -72,7 +74,8 @@ public:
                  << "edtDataServerPort = " << ports.dataServer << "\n"
                  << "edtGameServerPort = " << ports.game << "\nedtGameServerCount = " << gameCount << "\n"
                  << "edtLoginServerPort = " << ports.login << "\nedtLoginServerCount = " << loginCount << "\n"
-                 << "edtRouteServerPort = " << ports.route << "\nedtRouteServerCount = " << routeCount << "\n";
+                 << "edtRouteServerPort = " << ports.route << "\nedtRouteServerCount = " << routeCount << "\n"
+                 << "edtSSIP = " << (ports.status != 0 ? "127.0.0.1" : "") << "\nedtSSPort = " << ports.status << "\n";
     }
 
     // Starts <build>/bin/<program> with the arguments, in the folder.
