@@ -1,20 +1,24 @@
 #!/usr/bin/env bash
 # Runs the gateway the way `make run` does: in a runtime folder under the
 # build folder, with the bundled DataServer simulator standing in for a real
-# DataServer, and the headless daemon in the foreground. Ctrl-C stops the
-# daemon first (in order, as a confirmed close) and then the simulator.
+# DataServer and the status console (varnstatus) standing in for the
+# StatusServer, and the headless daemon in the foreground. Ctrl-C stops the
+# daemon first (in order, as a confirmed close) and then the stand-ins.
 #
 # Usage: scripts/run-gateway.sh [BUILD_DIR]
 # To use a real DataServer instead, set edtDataServerIP in
 # <runtime>/VarnholtServer.ini and edtDataServerPort in <runtime>/Config/Config.ini,
-# and set VARNHOLT_NO_SIMULATOR=1.
+# and set VARNHOLT_NO_SIMULATOR=1 (which leaves out the status console too).
 set -euo pipefail
 
 build_dir=$(cd "${1:-build}" && pwd)
 bin="$build_dir/bin"
 runtime="$build_dir/run"
-mkdir -p "$runtime"
+source_dir=$(cd "$(dirname "$0")" && pwd)
+mkdir -p "$runtime/script"
 cd "$runtime"
+# The example status script; an operator's own version is never overwritten.
+cp -n "$source_dir/runtime/script/ProcessServerStatus.py" script/ 2>/dev/null || true
 
 data_port=16899
 if [ -f Config/Config.ini ]; then
@@ -22,8 +26,18 @@ if [ -f Config/Config.ini ]; then
   [ -n "$configured" ] && data_port=$configured
 fi
 
+status_port=21888
+if [ -f Config/Config.ini ]; then
+  configured=$(sed -n 's/^[[:space:]]*edtSSPort[[:space:]]*=[[:space:]]*\([0-9]*\).*/\1/p' Config/Config.ini | head -n 1)
+  [ -n "$configured" ] && status_port=$configured
+fi
+
 sim_pid=""
+console_pid=""
 if [ "${VARNHOLT_NO_SIMULATOR:-0}" != "1" ]; then
+  setsid "$bin/varnstatus" --serve --port "$status_port" > status-console.txt 2>&1 &
+  console_pid=$!
+  echo "run-gateway: status console on 127.0.0.1:$status_port (pid $console_pid, output in $runtime/status-console.txt)"
   # Its own session: the terminal's Ctrl-C reaches only the daemon, so the
   # DataServer stays up until the gateway has stopped.
   setsid "$bin/varnsim" dataserver --port "$data_port" &
@@ -32,6 +46,11 @@ if [ "${VARNHOLT_NO_SIMULATOR:-0}" != "1" ]; then
 fi
 
 stop_simulator() {
+  if [ -n "$console_pid" ] && kill -0 "$console_pid" 2>/dev/null; then
+    kill -TERM "$console_pid" 2>/dev/null || true
+    wait "$console_pid" 2>/dev/null || true
+    echo "run-gateway: status console stopped"
+  fi
   if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
     kill -TERM "$sim_pid" 2>/dev/null || true
     wait "$sim_pid" 2>/dev/null || true
