@@ -8,6 +8,7 @@
 
 #include "core/ServerCore.h"
 #include "diag/PackRecorderManager.h"
+#include "infra/CommonFunc.h"
 #include "infra/ConfigFileProxy.h"
 #include "infra/ErrorLogEventNotice.h"
 #include "infra/LaunchServerDLLProxy.h"
@@ -56,14 +57,7 @@ constexpr LimitKey kLimitKeys[] = {
 
 constexpr const char* kKinds[] = {"LoginServer", "RouteServer", "GameServer"};
 
-std::string LocalDateTimeText() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char text[32];
-    std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S", &local);
-    return text;
-}
+std::string LocalDateTimeText() { return LocalTimeText("%Y-%m-%d %H:%M:%S"); }
 
 bool SameText(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
 

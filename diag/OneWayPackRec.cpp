@@ -2,20 +2,8 @@
 
 #include <ctime>
 
+#include "infra/CommonFunc.h"
 #include "infra/HexDump.h"
-
-namespace {
-
-std::string LocalTimeText() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char text[16];
-    std::strftime(text, sizeof(text), "%H:%M:%S", &local);
-    return text;
-}
-
-}  // namespace
 
 void OneWayPackRec::AddRecord(const char* bytes, int len) { AddRecord(bytes, len, 0, 0); }
 
@@ -28,7 +16,7 @@ void OneWayPackRec::AddRecord(const char* bytes, int len, int32_t sessionId, int
     auto record = std::make_unique<tagOnePackData>();
     record->rawBytes.assign(bytes ? bytes : "", static_cast<size_t>(len));
     record->hexText = HexDump(bytes, len);
-    record->time = LocalTimeText();
+    record->time = LocalTimeText("%H:%M:%S");
     record->sessionId = sessionId;
     record->packOrder = packOrder;
 

@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <memory>
 #include <stdexcept>
 
@@ -122,4 +123,13 @@ std::string FormatText(const char* format, ...) {
     }
     va_end(args);
     return text;
+}
+
+std::string LocalTimeText(const char* format) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[64];
+    const size_t length = std::strftime(text, sizeof(text), format, &local);
+    return std::string(text, length);
 }

@@ -43,3 +43,7 @@ constexpr uint64_t FileTimeToUInt64(const FILETIME& time) {
 // printf-style formatting into a std::string, for log lines that are handed
 // over as finished text (LogLine).
 std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// The current local time in the strftime format given ("%H:%M:%S" for the
+// time of day in message lists, "%Y-%m-%d %H:%M:%S" for start times).
+std::string LocalTimeText(const char* format);

@@ -21,14 +21,7 @@ std::string Lower(std::string text) {
     return text;
 }
 
-std::string TimeOfDay() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char text[16];
-    std::strftime(text, sizeof(text), "%H:%M:%S", &local);
-    return text;
-}
+std::string TimeOfDay() { return LocalTimeText("%H:%M:%S"); }
 
 // Script names come from Windows-era callers as well, so both separators count.
 size_t NameStart(const std::string& fileName) {
