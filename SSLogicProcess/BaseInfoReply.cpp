@@ -1,6 +1,8 @@
 #include "SSLogicProcess/BaseInfoReply.h"
 
+#include <algorithm>
 #include <array>
+#include <vector>
 
 #include "SSLogicProcess/ProcessMetrics.h"
 #include "SSLogicProcess/SSLogicProcess.h"
@@ -54,11 +56,16 @@ public:
         m_Reply.AddText(Key(91, group), service.GetSendCounterText());
         m_Reply.AddSigned(Key(92, group), service.GetRecvCounterValue());
         m_Reply.AddSigned(Key(93, group), service.GetSendCounterValue());
-        INetService* net = service.GetService();
-        const int slots = net != nullptr ? net->GetMaxClient() : 0;
-        for (int slot = 0; slot < slots; ++slot) {
-            if (IServerObj* connection = service.GetServerObj(slot)) Connection(*connection, group, slot);
+        // Server objects outlive their peers, so only the online ones are
+        // reported, in slot order.
+        std::vector<IServerObj*> online;
+        const int count = service.GetOnlineCount();
+        for (int i = 0; i < count; ++i) {
+            if (IServerObj* connection = service.GetOnlineServerObj(i)) online.push_back(connection);
         }
+        std::sort(online.begin(), online.end(),
+                  [](IServerObj* a, IServerObj* b) { return a->GetPoolIndex() < b->GetPoolIndex(); });
+        for (IServerObj* connection : online) Connection(*connection, group, connection->GetPoolIndex());
     }
 
     void Connection(IServerObj& connection, int group, int slot) {
