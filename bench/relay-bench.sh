@@ -12,6 +12,8 @@
 #                   the gateway's resident size after 60 s and at the end
 #   GATEWAY_CPUS=   when set, the gateway runs under `taskset -c` with this
 #                   CPU list (the simulators stay unpinned)
+#   STATUS_LINK=0   1: a status console (varnstatus --serve) plays the
+#                   StatusServer, so the rows run with the status link up
 # Prints one line per row and the gateway's CPU per round trip (user+system
 # time of the gateway process over the row, divided by its round trips).
 set -euo pipefail
@@ -30,10 +32,17 @@ rss_kib() { awk '/^VmRSS:/ {print $2}' "/proc/$1/status"; }
 
 runtime=$(mktemp -d)
 data_port=$(free_port); route_port=$(free_port); game_port=$(free_port); login_port=$(free_port)
+status_ip=; status_port=0; status_pid=
+if [ "${STATUS_LINK:-0}" = 1 ]; then
+  status_ip=127.0.0.1; status_port=$(free_port)
+  "$bin/varnstatus" --serve --port "$status_port" > "$runtime/status.txt" 2>&1 &
+  status_pid=$!
+  for _ in $(seq 50); do grep -q "listening:" "$runtime/status.txt" 2>/dev/null && break; sleep 0.1; done
+fi
 mkdir -p "$runtime/Config"
 printf '[VarnholtServer]\nedtDataServerIP=127.0.0.1\nedtMutexSign=\n' > "$runtime/VarnholtServer.ini"
-printf '[VarnholtServer]\nedtDataServerPort=%s\nedtRouteServerPort=%s\nedtRouteServerCount=16\nedtGameServerPort=%s\nedtGameServerCount=1\nedtLoginServerPort=%s\nedtLoginServerCount=1\nedtSSIP=\n' \
-  "$data_port" "$route_port" "$game_port" "$login_port" > "$runtime/Config/Config.ini"
+printf '[VarnholtServer]\nedtDataServerPort=%s\nedtRouteServerPort=%s\nedtRouteServerCount=16\nedtGameServerPort=%s\nedtGameServerCount=1\nedtLoginServerPort=%s\nedtLoginServerCount=1\nedtSSIP=%s\nedtSSPort=%s\n' \
+  "$data_port" "$route_port" "$game_port" "$login_port" "$status_ip" "$status_port" > "$runtime/Config/Config.ini"
 
 "$bin/varnsim" dataserver --port "$data_port" --quiet > "$runtime/dataserver.txt" 2>&1 &
 sim_pid=$!
@@ -46,12 +55,19 @@ cleanup() {
   wait "$gateway_pid" 2>/dev/null || true
   kill -TERM "$sim_pid" 2>/dev/null || true
   wait "$sim_pid" 2>/dev/null || true
+  if [ -n "$status_pid" ]; then kill -TERM "$status_pid" 2>/dev/null || true; wait "$status_pid" 2>/dev/null || true; fi
   rm -rf "$runtime"
 }
 trap cleanup EXIT
 
 for _ in $(seq 100); do grep -q "Running..." "$runtime/gateway.txt" 2>/dev/null && break; sleep 0.1; done
 grep -q "Running..." "$runtime/gateway.txt" || { echo "gateway did not start"; cat "$runtime/gateway.txt"; exit 1; }
+if [ -n "$status_pid" ]; then
+  for _ in $(seq 50); do grep -q "login: server" "$runtime/status.txt" && break; sleep 0.1; done
+fi
+if [ -n "$status_pid" ] && ! grep -q "login: server" "$runtime/status.txt"; then
+  echo "the gateway did not log in to the status console"; cat "$runtime/status.txt"; exit 1
+fi
 sleep 1
 idle_rss=$(rss_kib "$gateway_pid")
 
@@ -75,7 +91,7 @@ run_row() {
   echo "$rtps" > "$runtime/last_rtps"
 }
 
-echo "relay benchmark: ${duration}s per row; gateway idle RSS ${idle_rss} KiB${GATEWAY_CPUS:+; gateway on CPU(s) $GATEWAY_CPUS}"
+echo "relay benchmark: ${duration}s per row; gateway idle RSS ${idle_rss} KiB${GATEWAY_CPUS:+; gateway on CPU(s) $GATEWAY_CPUS}${status_pid:+; status link up}"
 for size in 64 1024; do
   ratios=()
   for _ in $(seq "$repeat"); do
