@@ -1,6 +1,7 @@
 #include "platform/ModuleFile.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 namespace plat {
 
@@ -16,10 +17,16 @@ ModuleHandle LoadModuleFile(const std::string& path, std::string* error) {
 }
 
 ModuleHandle LoadModuleBySearch(const std::string& windowsName, std::string* error) {
-    // A bare file name: the dynamic loader searches the caller's run path,
-    // the library path and the system folders, as LoadLibrary searches.
+    // The executables' run path is their own folder, so that folder comes
+    // first; it is tried by its full name because the loader applies the run
+    // path of whichever object calls dlopen, and a sanitizer runtime that
+    // intercepts the call has none. Then a bare file name: the library path
+    // and the system folders, as LoadLibrary searches.
     const std::string file = ModuleFileName(windowsName);
-    ModuleHandle handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    const std::string besideExecutable = ExecutableDir() + file;
+    ModuleHandle handle = nullptr;
+    if (::access(besideExecutable.c_str(), F_OK) == 0) handle = ::dlopen(besideExecutable.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr && error != nullptr) {
         const char* why = ::dlerror();
         *error = why ? why : file;

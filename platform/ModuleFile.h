@@ -15,8 +15,8 @@ namespace plat {
 // with the loader's reason in *error when error is given.
 ModuleHandle LoadModuleFile(const std::string& path, std::string* error = nullptr);
 // Loads the module by its Linux file name ("libX.so" for "X.dll") through
-// the system's normal search: the executable's run path first, then the
-// library path and the system folders. nullptr on failure.
+// the system's normal search: the executable's own folder (its run path)
+// first, then the library path and the system folders. nullptr on failure.
 ModuleHandle LoadModuleBySearch(const std::string& windowsName, std::string* error = nullptr);
 // Drops one reference to the module; nullptr is ignored. Every address
 // resolved from it must be forgotten first.
