@@ -34,7 +34,7 @@ test-tsan: deps
 test-asan: deps
 	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNHOLT_ASAN=ON -DVARNHOLT_BENCH=OFF
 	cmake --build $(ASAN_DIR) -j $(JOBS)
-	ctest --test-dir $(ASAN_DIR) --output-on-failure
+	LSAN_OPTIONS="suppressions=$(CURDIR)/tests/lsan-suppressions.txt" ctest --test-dir $(ASAN_DIR) --output-on-failure
 
 bench: build
 	@for b in $(BUILD_DIR)/bin/bench_*; do echo "== $$b"; $$b; done

@@ -79,6 +79,9 @@ bool StatusLinkExtension::DestroyLink() {
         UnloadSSNetCore();
     }
     m_ScriptLibrary.Unload();
+    // Last, on the thread that made it: the interpreter ends with the link
+    // that fed its scripts.
+    ReleasePythonScript();
     return true;
 }
 

@@ -22,6 +22,7 @@
 #include "SSLogicProcess/StatusCommandHandlers.h"
 #include "SSLogicProcess/StatusRecords.h"
 #include "platform/Tick.h"
+#include "script/PythonScriptEx.h"
 #include "tests/support/CapturingLog.h"
 #include "tests/support/LoopbackPeer.h"
 #include "tests/support/PacketFrames.h"
@@ -75,7 +76,11 @@ public:
         s_Log.SetLogDirectory((m_Root / "logs/").c_str(), "");
         LoadSSNetCore();
     }
-    void TearDown() override { logtest::SetLogServiceForTesting(nullptr); }
+    void TearDown() override {
+        ReleasePythonScript();
+        UnloadSSNetCore();
+        logtest::SetLogServiceForTesting(nullptr);
+    }
 
     static testsupport::CapturingLog s_Log;
 
