@@ -10,6 +10,8 @@ PACKAGES=(
   libasio-dev libsimpleini-dev libcli11-dev
   zlib1g-dev
   python3-dev swig
+  qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6opengl6-dev libgl-dev
+  xvfb xauth fonts-wqy-zenhei
   libgtest-dev libgmock-dev googletest libbenchmark-dev
 )
 
