@@ -54,7 +54,15 @@ int INetProcess::GetServiceOnlineCount() { return m_Service ? m_Service->GetOnli
 
 void INetProcess::PushDisp(MMORPG::MMORPGPacket* packet) { m_DispQueue.Push(packet); }
 
-IServerObj* INetProcess::GetServerObj(int index) { return m_ServerObjs.Get(index); }
+IServerObj* INetProcess::GetServerObj(int index) {
+    std::lock_guard lock(m_ServerObjsLock);
+    return m_ServerObjs.Get(index);
+}
+
+int INetProcess::GetServerObjCount() {
+    std::lock_guard lock(m_ServerObjsLock);
+    return m_ServerObjs.Count();
+}
 
 int INetProcess::GetOnlineCount() {
     std::lock_guard lock(m_OnlineLock);
@@ -70,7 +78,10 @@ IServerObj* INetProcess::GetOnlineServerObj(int index) {
 void INetProcess::SetWakeTarget(IWakeable* target) {
     m_WakeTarget = target;
     m_DispQueue.SetWakeTarget(target);
-    for (IServerObj* serverObj : m_ServerObjs) serverObj->SetWakeTarget(target);
+    {
+        std::lock_guard lock(m_ServerObjsLock);
+        for (IServerObj* serverObj : m_ServerObjs) serverObj->SetWakeTarget(target);
+    }
     if (m_Service != nullptr) m_Service->SetMsgNotify(target ? &INetProcess::OnServiceMsgThunk : nullptr, this);
 }
 
@@ -89,6 +100,7 @@ void INetProcess::SetServiceParam(int id, int value) {
 void INetProcess::AddServerObj(QXNetClient* client, std::unique_ptr<IServerObj> serverObj) {
     serverObj->SetWakeTarget(m_WakeTarget);
     if (client != nullptr) client->BindUserObj(serverObj.get());
+    std::lock_guard lock(m_ServerObjsLock);
     m_ServerObjs.Add(serverObj.release());
 }
 

@@ -79,6 +79,9 @@ public:
     const std::string& GetName() const { return m_Name; }
     int GetRecorder() const { return m_Recorder; }
     int GetDispQueueCount() { return m_DispQueue.Count(); }
+    // Server objects ever created (one per connection slot used), online or
+    // not; the window's lists read it while the process thread adds to it.
+    int GetServerObjCount();
     // Parameter of the network service (id 1, 5, 6, 7, 8).
     void SetServiceParam(int id, int value);
 
@@ -108,7 +111,11 @@ private:
     bool AddOnline(IServerObj* serverObj);
     void RemoveOnline(IServerObj* serverObj);
 
+    // Added to by the process thread, read by the window: an add may move
+    // the list's storage, so both sides hold the lock. Objects are never
+    // removed before the service is destroyed, so a pointer read stays valid.
     AList<IServerObj> m_ServerObjs{true, 10};
+    std::mutex m_ServerObjsLock;
     AIndexListPro<IServerObj*, IServerObj> m_OnlineClients{false};
     std::mutex m_OnlineLock;  // guards m_OnlineClients against readers on other threads
     SecCounter m_RecvCounter{1000};

@@ -13,7 +13,6 @@
 #include "platform/CrashReporter.h"
 #include "platform/MessageWindow.h"
 #include "platform/WinPath.h"
-#include "platform/WindowPost.h"
 
 namespace {
 
@@ -44,7 +43,7 @@ int ConsoleApp::Run(const std::vector<std::string>& arguments) {
     plat::CrashReporter::Install(plat::TranslatePath("D:\\ServerLog\\"), &ExceptionCodeName);
     m_Window = plat::MessageWindow::Create(kWindowClass, kWindowName, plat::MessageWindow::NameClash::KeepUnnamed);
     m_View.SetPump([this](int waitMs) { Pump(waitMs); });
-    m_Form = std::make_unique<TfrmVarnholt>(m_View, &ConsoleApp::SendToLoader);
+    m_Form = std::make_unique<TfrmVarnholt>(m_View, &PostToLoaderWindow);
 
     std::vector<std::string> createArguments = arguments;
     const bool loaderAutostart = arguments.size() == 3 && strcasecmp(arguments[0].c_str(), "autostart") == 0;
@@ -71,15 +70,7 @@ void ConsoleApp::Pump(int waitMs) {
     RunDueTimers();
 }
 
-void ConsoleApp::OnWindowMessage(const plat::WindowMessage& message) {
-    MainWindowMessage converted;
-    converted.id = message.msg;
-    converted.wParam = message.wParam;
-    converted.lParam = message.lParam;
-    converted.dwData = message.dwData;
-    converted.copyData.assign(message.data.begin(), message.data.end());
-    m_Form->WindowProc(converted);
-}
+void ConsoleApp::OnWindowMessage(const plat::WindowMessage& message) { m_Form->WindowProc(ToMainWindowMessage(message)); }
 
 void ConsoleApp::OnSignal() {
     signalfd_siginfo info{};
@@ -130,7 +121,3 @@ void ConsoleApp::RetryStartIfDue(Clock::time_point now) {
     m_Form->StartStopClick();
 }
 
-void ConsoleApp::SendToLoader(const std::string& className, const std::string& windowName, uint32_t message) {
-    if (className.empty() && windowName.empty()) return;
-    if (auto loader = plat::FindWindow(className, windowName)) plat::PostMessage(*loader, message, 0, 0);
-}

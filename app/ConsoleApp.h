@@ -48,8 +48,6 @@ private:
     int MillisecondsToNextTimer() const;
     void RetryStartIfDue(Clock::time_point now);
 
-    static void SendToLoader(const std::string& className, const std::string& windowName, uint32_t message);
-
     const bool m_Autostart;
     ConsoleView m_View;
     std::unique_ptr<TfrmVarnholt> m_Form;

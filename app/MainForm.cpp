@@ -115,6 +115,8 @@ bool TfrmVarnholt::FormCreate(const std::vector<std::string>& arguments) {
     m_Extensions.Run(ExtensionPoint::OnCreateViews);
 
     if (!m_Extensions.Run(ExtensionPoint::OnCreateChecks)) {
+        // A host the checks refuse is a failed start, not a clean exit.
+        m_ExitCode = 1;
         m_View.RequestTerminate();
         return false;
     }
@@ -416,4 +418,19 @@ void TfrmVarnholt::OnStageText(void* context, const char* text, int length) {
     message.wParam = static_cast<uint64_t>(length);
     message.copyData.assign(text, static_cast<size_t>(length));
     form->WindowProc(message);
+}
+
+void PostToLoaderWindow(const std::string& className, const std::string& windowName, uint32_t message) {
+    if (className.empty() && windowName.empty()) return;
+    if (auto loader = plat::FindWindow(className, windowName)) plat::PostMessage(*loader, message, 0, 0);
+}
+
+MainWindowMessage ToMainWindowMessage(const plat::WindowMessage& message) {
+    MainWindowMessage converted;
+    converted.id = message.msg;
+    converted.wParam = message.wParam;
+    converted.lParam = message.lParam;
+    converted.dwData = message.dwData;
+    converted.copyData.assign(message.data.begin(), message.data.end());
+    return converted;
 }

@@ -21,7 +21,8 @@ class CServerCore;
 
 namespace plat {
 class SingleInstanceGuard;
-}
+struct WindowMessage;
+}  // namespace plat
 
 // One message for the main window, as the window procedure gets it.
 struct MainWindowMessage {
@@ -35,6 +36,12 @@ struct MainWindowMessage {
 // Sends a message to the loader window (found by class and window name each
 // time); the window messages layer of the process provides it.
 using LoaderMessageFunc = void (*)(const std::string& className, const std::string& windowName, uint32_t message);
+
+// The LoaderMessageFunc of both programs: posts to the loader window when
+// one with that class and name exists; nothing without a loader.
+void PostToLoaderWindow(const std::string& className, const std::string& windowName, uint32_t message);
+// A message of the process's message window as the window procedure takes it.
+MainWindowMessage ToMainWindowMessage(const plat::WindowMessage& message);
 
 class TfrmVarnholt {
 public:
@@ -77,6 +84,10 @@ public:
     void SaveSettings();
 
     bool IsShownRunning() const { return m_ShownRunning; }
+    // The local time of the last successful start, empty before the first;
+    // the start tick is the millisecond tick at that moment.
+    const std::string& StartTimeText() const { return m_StartTimeText; }
+    uint32_t StartTick() const { return m_StartTick; }
     bool StartFailedForGood() const { return !m_ConfigProblem.empty(); }
     // The last start attempt was ended by one of its steps (the StatusServer
     // did not answer); pressing Start again may succeed.

@@ -14,6 +14,8 @@
 #                   CPU list (the simulators stay unpinned)
 #   STATUS_LINK=0   1: a status console (varnstatus --serve) plays the
 #                   StatusServer, so the rows run with the status link up
+#   WINDOW=0        1: the desktop program with its window open (under a
+#                   private Xvfb, on the Watch page) instead of the daemon
 # Prints one line per row and the gateway's CPU per round trip (user+system
 # time of the gateway process over the row, divided by its round trips).
 set -euo pipefail
@@ -39,7 +41,8 @@ if [ "${STATUS_LINK:-0}" = 1 ]; then
   status_pid=$!
   for _ in $(seq 50); do grep -q "listening:" "$runtime/status.txt" 2>/dev/null && break; sleep 0.1; done
 fi
-mkdir -p "$runtime/Config"
+mkdir -p "$runtime/Config" "$runtime/C"
+printf '/noexecute=optin\n' > "$runtime/C/Boot.ini"
 printf '[VarnholtServer]\nedtDataServerIP=127.0.0.1\nedtMutexSign=\n' > "$runtime/VarnholtServer.ini"
 printf '[VarnholtServer]\nedtDataServerPort=%s\nedtRouteServerPort=%s\nedtRouteServerCount=16\nedtGameServerPort=%s\nedtGameServerCount=1\nedtLoginServerPort=%s\nedtLoginServerCount=1\nedtSSIP=%s\nedtSSPort=%s\n' \
   "$data_port" "$route_port" "$game_port" "$login_port" "$status_ip" "$status_port" > "$runtime/Config/Config.ini"
@@ -48,9 +51,19 @@ printf '[VarnholtServer]\nedtDataServerPort=%s\nedtRouteServerPort=%s\nedtRouteS
 sim_pid=$!
 pin=()
 if [ -n "${GATEWAY_CPUS:-}" ]; then pin=(taskset -c "$GATEWAY_CPUS"); fi
-( cd "$runtime" && exec "${pin[@]}" "$bin/VarnholtServerd" > "$runtime/gateway.txt" 2>&1 ) &
+xvfb_pid=
+if [ "${WINDOW:-0}" = 1 ]; then
+  display=":$(( 200 + RANDOM % 100 ))"
+  Xvfb "$display" -screen 0 1280x860x24 -nolisten tcp > "$runtime/xvfb.txt" 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
+  ( cd "$runtime" && DISPLAY=$display exec "${pin[@]}" "$bin/VarnholtServer" autostart "" "" > "$runtime/gateway.txt" 2>&1 ) &
+else
+  ( cd "$runtime" && exec "${pin[@]}" "$bin/VarnholtServerd" > "$runtime/gateway.txt" 2>&1 ) &
+fi
 gateway_pid=$!
 cleanup() {
+  if [ -n "$xvfb_pid" ]; then kill -TERM "$xvfb_pid" 2>/dev/null || true; fi
   kill -TERM "$gateway_pid" 2>/dev/null || true
   wait "$gateway_pid" 2>/dev/null || true
   kill -TERM "$sim_pid" 2>/dev/null || true
@@ -60,8 +73,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-for _ in $(seq 100); do grep -q "Running..." "$runtime/gateway.txt" 2>/dev/null && break; sleep 0.1; done
-grep -q "Running..." "$runtime/gateway.txt" || { echo "gateway did not start"; cat "$runtime/gateway.txt"; exit 1; }
+# The daemon prints its status texts; the window's start shows in the log.
+started() { grep -q "Running..." "$runtime/gateway.txt" 2>/dev/null || grep -rqs "Server Start Success!" "$runtime/D"; }
+for _ in $(seq 100); do started && break; sleep 0.1; done
+started || { echo "gateway did not start"; cat "$runtime/gateway.txt"; exit 1; }
 if [ -n "$status_pid" ]; then
   for _ in $(seq 50); do grep -q "login: server" "$runtime/status.txt" && break; sleep 0.1; done
 fi
@@ -91,7 +106,7 @@ run_row() {
   echo "$rtps" > "$runtime/last_rtps"
 }
 
-echo "relay benchmark: ${duration}s per row; gateway idle RSS ${idle_rss} KiB${GATEWAY_CPUS:+; gateway on CPU(s) $GATEWAY_CPUS}${status_pid:+; status link up}"
+echo "relay benchmark: ${duration}s per row; gateway idle RSS ${idle_rss} KiB${GATEWAY_CPUS:+; gateway on CPU(s) $GATEWAY_CPUS}${status_pid:+; status link up}${xvfb_pid:+; desktop window open}"
 for size in 64 1024; do
   ratios=()
   for _ in $(seq "$repeat"); do

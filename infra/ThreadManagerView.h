@@ -10,6 +10,10 @@
 
 class ThreadManager;
 
+namespace plat {
+class IListView;
+}
+
 struct ThreadViewRow {
     std::string caption;
     // Thread ID, CPU usage, kernel CPU usage, state; empty for an "ERROR" row.
@@ -26,6 +30,11 @@ public:
     explicit ThreadManagerView(const ThreadManager& manager);
 
     static const std::array<const char*, kColumnCount>& ColumnCaptions();
+    // Remembers the list (nothing more when null), gives it the five
+    // columns and makes it ask this view for its rows.
+    void Attach(plat::IListView* listView);
+    // One row per registered thread, without rebuilding every row.
+    void Refresh();
     // The list's item count: one row per registered thread.
     int GetRowCount() const;
     // Row texts for index; caption "ERROR" and nothing else when the thread
@@ -34,4 +43,5 @@ public:
 
 private:
     const ThreadManager& m_Manager;
+    plat::IListView* m_ListView = nullptr;  // the window's list; not owned
 };

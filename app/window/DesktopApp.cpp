@@ -1,0 +1,139 @@
+#include "app/window/DesktopApp.h"
+
+#include <signal.h>
+#include <strings.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <QMessageBox>
+#include <cstdlib>
+
+#include "app/window/ScreenshotTour.h"
+#include "app/window/TfrmVarnholtWindow.h"
+#include "infra/CommonFunc.h"
+#include "platform/CrashReporter.h"
+#include "platform/ErrorBox.h"
+#include "platform/MessageBox.h"
+#include "platform/MessageWindow.h"
+#include "platform/WinPath.h"
+
+namespace {
+
+sigset_t CloseSignals() {
+    sigset_t closeSignals;
+    sigemptyset(&closeSignals);
+    sigaddset(&closeSignals, SIGTERM);
+    sigaddset(&closeSignals, SIGINT);
+    return closeSignals;
+}
+
+bool PresentMessageBox(const plat::MessageBoxRequest& request) {
+    QMessageBox box;
+    box.setWindowTitle(request.caption.empty() ? QApplication::applicationName()
+                                               : QString::fromStdString(request.caption));
+    box.setText(QString::fromStdString(request.text));
+    box.setIcon(request.icon == plat::MessageBoxIcon::Error         ? QMessageBox::Critical
+                : request.icon == plat::MessageBoxIcon::Information ? QMessageBox::Information
+                                                                    : QMessageBox::NoIcon);
+    box.setStandardButtons(request.buttons == plat::MessageBoxButtons::OkCancel ? QMessageBox::Ok | QMessageBox::Cancel
+                                                                                : QMessageBox::Ok);
+    if (request.topmost) box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    return box.exec() == QMessageBox::Ok;
+}
+
+void PresentErrorBox(const char* caption, const char* text) {
+    plat::MessageBoxRequest request;
+    request.caption = caption;
+    request.text = text;
+    request.icon = plat::MessageBoxIcon::Error;
+    request.topmost = true;
+    PresentMessageBox(request);
+}
+
+}  // namespace
+
+DesktopApp::DesktopApp(int& argc, char** argv) : m_Application(argc, argv) {
+    // Blocked before any worker thread exists, so every thread inherits the
+    // mask and the signals arrive only through the descriptor.
+    const sigset_t closeSignals = CloseSignals();
+    pthread_sigmask(SIG_BLOCK, &closeSignals, nullptr);
+    m_SignalFd = ::signalfd(-1, &closeSignals, SFD_CLOEXEC | SFD_NONBLOCK);
+    ::signal(SIGPIPE, SIG_IGN);
+    QApplication::setApplicationName(QStringLiteral("VarnholtServer"));
+}
+
+DesktopApp::~DesktopApp() {
+    plat::SetMessageBoxPresenter(nullptr);
+    plat::SetErrorBoxPresenter(nullptr);
+    m_SignalNotifier.reset();
+    m_MessageNotifier.reset();
+    if (m_SignalFd >= 0) ::close(m_SignalFd);
+}
+
+bool DesktopApp::DisplayAvailable() {
+    auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value != nullptr && *value != '\0';
+    };
+    return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
+}
+
+int DesktopApp::Run(const std::vector<std::string>& arguments) {
+    plat::CrashReporter::Install(plat::TranslatePath("D:\\ServerLog\\"), &ExceptionCodeName);
+    InstallMessageBoxes();
+    m_MessageWindow = plat::MessageWindow::Create(kWindowClass, kWindowName, plat::MessageWindow::NameClash::KeepUnnamed);
+    m_Window = std::make_unique<TfrmVarnholtWindow>(&PostToLoaderWindow);
+    WatchMessageWindow();
+    WatchCloseSignals();
+    m_LaunchTimer.setInterval(kLaunchIntervalMs);
+    QObject::connect(&m_LaunchTimer, &QTimer::timeout, [this] {
+        if (m_Window->LaunchTimerEnabled()) m_Window->Flow().LaunchTimerTick();
+    });
+    m_LaunchTimer.start();
+
+    const bool created = m_Window->Create(arguments);
+    if (created && !m_Window->TerminateRequested() && !m_Window->Flow().ExitRequested()) {
+        m_Window->show();
+        m_ScreenshotTour = ScreenshotTour::FromEnvironment(*m_Window);
+        QApplication::exec();
+    }
+    m_LaunchTimer.stop();
+    m_Window->Destroy();
+    const int exitCode = m_Window->Flow().ExitCode();
+    m_ScreenshotTour.reset();
+    m_Window.reset();
+    return exitCode;
+}
+
+void DesktopApp::InstallMessageBoxes() {
+    plat::SetMessageBoxPresenter(&PresentMessageBox);
+    plat::SetErrorBoxPresenter(&PresentErrorBox);
+}
+
+void DesktopApp::WatchMessageWindow() {
+    if (!m_MessageWindow) return;
+    m_MessageNotifier = std::make_unique<QSocketNotifier>(m_MessageWindow->Fd(), QSocketNotifier::Read);
+    QObject::connect(m_MessageNotifier.get(), &QSocketNotifier::activated, [this] {
+        m_MessageWindow->Dispatch([this](const plat::WindowMessage& message) { OnWindowMessage(message); });
+    });
+}
+
+void DesktopApp::WatchCloseSignals() {
+    if (m_SignalFd < 0) return;
+    m_SignalNotifier = std::make_unique<QSocketNotifier>(m_SignalFd, QSocketNotifier::Read);
+    QObject::connect(m_SignalNotifier.get(), &QSocketNotifier::activated, [this] { OnCloseSignal(); });
+}
+
+void DesktopApp::OnWindowMessage(const plat::WindowMessage& message) {
+    m_Window->Flow().WindowProc(ToMainWindowMessage(message));
+}
+
+void DesktopApp::OnCloseSignal() {
+    signalfd_siginfo info{};
+    while (::read(m_SignalFd, &info, sizeof(info)) == static_cast<ssize_t>(sizeof(info))) {
+    }
+    if (m_Window->Flow().ExitRequested()) return;
+    m_Window->Flow().FormClose();
+    QApplication::quit();
+}
+
