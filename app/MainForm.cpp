@@ -77,6 +77,7 @@ struct TfrmVarnholt::StartSettings {
 TfrmVarnholt::TfrmVarnholt(IMainView& view, LoaderMessageFunc sendToLoader)
     : m_View(view), m_SendToLoader(sendToLoader) {
     s_Instance = this;
+    m_HostChecks.Register(m_Extensions);
     m_StatusLink.Register(m_Extensions);
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/HostChecksExtension.h"
 #include "app/IMainView.h"
 #include "app/StartupExtensions.h"
 #include "app/StatusLinkExtension.h"
@@ -137,6 +138,7 @@ private:
     int m_ExitCode = 0;
     std::string m_ConfigProblem;
     bool m_StartEndedByStep = false;
+    HostChecksExtension m_HostChecks;
     StatusLinkExtension m_StatusLink{m_View, m_SettingsFile};
 
     static TfrmVarnholt* s_Instance;  // for the launch controller's plain callbacks

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 namespace plat {
@@ -36,6 +37,16 @@ bool EnsureDirectory(const std::string& path) {
     std::error_code error;
     std::filesystem::create_directories(path, error);
     return std::filesystem::is_directory(path, error);
+}
+
+std::string ProgramFileName(const std::string& windowsName) {
+    constexpr std::string_view kExtension = ".exe";
+    if (windowsName.size() <= kExtension.size()) return windowsName;
+    const size_t stem = windowsName.size() - kExtension.size();
+    for (size_t i = 0; i < kExtension.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(windowsName[stem + i])) != kExtension[i]) return windowsName;
+    }
+    return windowsName.substr(0, stem);
 }
 
 }  // namespace plat

@@ -21,5 +21,9 @@ std::string DataRoot();
 std::string TranslatePath(const std::string& windowsPath);
 // Creates the folder and its parents; true when it exists afterwards.
 bool EnsureDirectory(const std::string& path);
+// File name of a companion program named as a Windows program: the suite's
+// programs sit beside the executables without the extension
+// ("DumpRunEnvironmentInfo.exe" -> "DumpRunEnvironmentInfo").
+std::string ProgramFileName(const std::string& windowsName);
 
 }  // namespace plat

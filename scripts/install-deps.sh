@@ -8,7 +8,7 @@ PACKAGES=(
   cmake ninja-build g++ make pkg-config
   libspdlog-dev libfmt-dev
   libasio-dev libsimpleini-dev libcli11-dev
-  zlib1g-dev
+  zlib1g-dev libssl-dev
   python3-dev swig
   qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6opengl6-dev libgl-dev
   xvfb xauth fonts-wqy-zenhei

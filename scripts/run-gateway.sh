@@ -19,6 +19,14 @@ mkdir -p "$runtime/script"
 cd "$runtime"
 # The example status script; an operator's own version is never overwritten.
 cp -n "$source_dir/runtime/script/ProcessServerStatus.py" script/ 2>/dev/null || true
+# Windows paths (C:\Boot.ini, D:\ServerLog\) live below the data root.
+# The gateway's DEP check needs the system drive's Boot.ini and ends the
+# daemon without it; an operator's own version is never overwritten.
+data_root="${VARNHOLT_DATA_ROOT:-$runtime}"
+mkdir -p "$data_root/C"
+if [ ! -f "$data_root/C/Boot.ini" ]; then
+  printf '[operating systems]\nmulti(0)="Varnholt" /noexecute=optin\n' > "$data_root/C/Boot.ini"
+fi
 
 data_port=16899
 if [ -f Config/Config.ini ]; then

@@ -63,7 +63,16 @@ public:
     GatewayProcess(const GatewayProcess&) = delete;
     GatewayProcess& operator=(const GatewayProcess&) = delete;
 
-    // Writes the two ini files with these ports (and counts) before the first start.
+    // Lays out the system drive's Boot.ini in the data root: without one the
+    // gateway's DEP check ends it, and without the opt-in switch it prints a
+    // question at every start.
+    void WriteBootIni(const std::string& text = "[operating systems]\nmulti(0)=\"Varnholt\" /noexecute=optin\n") {
+        std::filesystem::create_directories(m_Folder / "C");
+        std::ofstream(m_Folder / "C/Boot.ini") << text;
+    }
+
+    // Writes the two ini files with these ports (and counts) before the first
+    // start, and the Boot.ini every start needs.
     void WriteSettings(const GatewayPorts& ports, int gameCount = 4, int loginCount = 4, int routeCount = 4,
                        const std::string& mutexSign = "") {
         std::ofstream node(m_Folder / "VarnholtServer.ini");
@@ -76,6 +85,7 @@ public:
                  << "edtLoginServerPort = " << ports.login << "\nedtLoginServerCount = " << loginCount << "\n"
                  << "edtRouteServerPort = " << ports.route << "\nedtRouteServerCount = " << routeCount << "\n"
                  << "edtSSIP = " << (ports.status != 0 ? "127.0.0.1" : "") << "\nedtSSPort = " << ports.status << "\n";
+        WriteBootIni();
     }
 
     // Starts <build>/bin/<program> with the arguments, in the folder.
