@@ -214,7 +214,11 @@ void TfrmVarnholt::StartRelay() {
     CLaunchServerDLLProxy& launch = CLaunchServerDLLProxy::Instance();
     if (launch.IsInited()) launch.GetLaunchControl()->OnStartBegin();
     m_StartEndedByStep = !m_Extensions.Run(ExtensionPoint::OnStartLink);
-    if (m_StartEndedByStep) return;
+    if (m_StartEndedByStep) {
+        // Nothing was started: the controller is ready for the next start.
+        if (launch.IsInited()) launch.GetLaunchControl()->OnSelfReady();
+        return;
+    }
 
     m_Starting = true;
     CServerCore* core = GetServerCore();
@@ -227,6 +231,7 @@ void TfrmVarnholt::StartRelay() {
         m_Starting = false;
         m_View.SetStatusText(m_ConfigProblem);
         GetLog()->LogError("%s", m_ConfigProblem.c_str());
+        if (launch.IsInited()) launch.GetLaunchControl()->OnSelfReady();
         return;
     }
     while (!core->Start(settings.loginServerPort, settings.loginServerCount, settings.routeServerPort,

@@ -9,7 +9,13 @@
 namespace {
 
 constexpr int kIpColumnWidth = 120;
-constexpr int kColumnWidth = 150;
+constexpr int kRateColumnWidth = 210;  // "12.34 kb/s, total: 123.45 MB"
+constexpr int kColumnWidth = 110;
+
+int ColumnWidth(int column) {
+    if (column == 0) return kIpColumnWidth;
+    return (column == 2 || column == 3) ? kRateColumnWidth : kColumnWidth;
+}
 
 }  // namespace
 
@@ -41,7 +47,7 @@ void ServiceListView::Prepare() {
     if (m_ListView == nullptr) return;
     m_ListView->ClearColumns();
     for (int column = 0; column < kColumnCount; ++column) {
-        m_ListView->AddColumn(m_Captions[column], column == 0 ? kIpColumnWidth : kColumnWidth);
+        m_ListView->AddColumn(m_Captions[column], ColumnWidth(column));
     }
     m_ListView->SetRowSource([this](int index, plat::ListRow& row) { return FillRow(index, row); });
 }

@@ -1,6 +1,7 @@
 #include "app/window/OwnerDataListView.h"
 
 #include <QHeaderView>
+#include <algorithm>
 
 #include "diag/window/VirtualListModel.h"
 
@@ -41,7 +42,9 @@ void OwnerDataListView::ClearColumns() {
 
 void OwnerDataListView::AddColumn(const std::string& caption, int width) {
     m_Captions.append(QString::fromStdString(caption));
-    m_Widths.push_back(width);
+    // The widths were chosen for a narrower system font; a caption always fits.
+    const int captionWidth = horizontalHeader()->fontMetrics().horizontalAdvance(m_Captions.back()) + 16;
+    m_Widths.push_back(std::max(width, captionWidth));
     m_Model->SetHeaders(m_Captions);
     for (size_t column = 0; column < m_Widths.size(); ++column) {
         setColumnWidth(static_cast<int>(column), m_Widths[column]);

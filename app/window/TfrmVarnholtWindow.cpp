@@ -106,6 +106,8 @@ bool TfrmVarnholtWindow::Create(const std::vector<std::string>& arguments) {
         m_Ui->chklstLoglVState->item(i)->setCheckState(Qt::Checked);
     }
     ThreadManagerView::Instance().Attach(m_Ui->lvThreadInfo);
+    // Room for the longest thread name ("<client>_RecvThread") in this font.
+    m_Ui->lvThreadInfo->setColumnWidth(0, kThreadNameColumnWidth);
     m_LogLights = std::make_unique<LogLights>(GetLog(), this, m_Ui->pnlLogLights);
     m_LogLights->Build();
     return true;

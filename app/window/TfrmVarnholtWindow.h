@@ -38,6 +38,7 @@ public:
     // The system's hot-track colour: the status light after the first error.
     static constexpr unsigned kHotTrackColour = 0x0066CC;
     static constexpr unsigned kRunningColour = 0x00FFFF;
+    static constexpr int kThreadNameColumnWidth = 260;
 
     explicit TfrmVarnholtWindow(LoaderMessageFunc sendToLoader, QWidget* parent = nullptr);
     ~TfrmVarnholtWindow() override;

@@ -31,10 +31,11 @@ public:
     const char* GetLastError() override { return m_LastError.c_str(); }
     void Poll() override;
     // A server that started during its own set-up (autostart) reports ready
-    // after it already runs: the state stays what the start made it.
+    // after it already runs: the state stays what the start made it. A start
+    // that began and ended without starting anything reports ready again.
     void OnSelfReady() override {
         const auto state = static_cast<ELaunchState>(m_State.load());
-        Notice(state == lsInit ? lsReady : state, "OnSelfReady");
+        Notice(state == lsInit || state == lsStarting ? lsReady : state, "OnSelfReady");
     }
     void OnStartBegin() override { Notice(lsStarting, "OnStartBegin"); }
     void OnStartDone() override { Notice(lsRunning, "OnStartDone"); }

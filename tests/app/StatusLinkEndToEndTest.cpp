@@ -130,11 +130,18 @@ protected:
 };
 
 TEST_F(StatusLinkEndToEndTest, WithoutAStatusServerTheStartIsRetriedUntilOneListens) {
+    const std::string launchName = "e2e-status-" + std::to_string(::getpid());
+    ::setenv("VARNHOLT_LAUNCH_NAME", launchName.c_str(), 1);  // inherited by the gateway
     ASSERT_TRUE(gateway.Start());
+    ::unsetenv("VARNHOLT_LAUNCH_NAME");
     ASSERT_TRUE(gateway.WaitForOutput("Connect to StatusServer failed")) << gateway.Output();
     std::this_thread::sleep_for(1s);
     EXPECT_THAT(gateway.Output(), Not(HasSubstr("Server Start Success!")));
     EXPECT_THAT(gateway.LogText(), Not(HasSubstr("Server Start Success!")));
+    // The attempt started nothing, so the launch controller is ready again.
+    const testsupport::RunResult launch = testsupport::RunInFolder(
+        folder, "'" + plat::ExecutableDir() + "varnholtctl' launch status --timeout 10 --name " + launchName);
+    EXPECT_THAT(launch.out, HasSubstr("state=ready")) << launch.out << launch.err;
 
     testsupport::TempDir here;
     testsupport::GatewayProcess console(here);
