@@ -1,9 +1,6 @@
 #include "app/ConsoleApp.h"
 
 #include <poll.h>
-#include <signal.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -14,30 +11,9 @@
 #include "platform/MessageWindow.h"
 #include "platform/WinPath.h"
 
-namespace {
+ConsoleApp::ConsoleApp(bool autostart) : m_Autostart(autostart) {}
 
-sigset_t CloseSignals() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGINT);
-    return signals;
-}
-
-}  // namespace
-
-ConsoleApp::ConsoleApp(bool autostart) : m_Autostart(autostart) {
-    // Blocked before any worker thread exists, so every thread inherits the
-    // mask and the signals arrive only through the descriptor below.
-    const sigset_t signals = CloseSignals();
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    m_SignalFd = ::signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
-    ::signal(SIGPIPE, SIG_IGN);
-}
-
-ConsoleApp::~ConsoleApp() {
-    if (m_SignalFd >= 0) ::close(m_SignalFd);
-}
+ConsoleApp::~ConsoleApp() = default;
 
 int ConsoleApp::Run(const std::vector<std::string>& arguments) {
     plat::CrashReporter::Install(plat::TranslatePath("D:\\ServerLog\\"), &ExceptionCodeName);
@@ -60,7 +36,7 @@ int ConsoleApp::Run(const std::vector<std::string>& arguments) {
 }
 
 void ConsoleApp::Pump(int waitMs) {
-    pollfd fds[2] = {{m_SignalFd, POLLIN, 0}, {m_Window ? m_Window->Fd() : -1, POLLIN, 0}};
+    pollfd fds[2] = {{m_CloseSignals.Fd(), POLLIN, 0}, {m_Window ? m_Window->Fd() : -1, POLLIN, 0}};
     const int timeout = std::max(0, std::min(waitMs, MillisecondsToNextTimer()));
     const int ready = ::poll(fds, 2, timeout);
     if (ready > 0 && (fds[0].revents & POLLIN)) OnSignal();
@@ -73,9 +49,7 @@ void ConsoleApp::Pump(int waitMs) {
 void ConsoleApp::OnWindowMessage(const plat::WindowMessage& message) { m_Form->WindowProc(ToMainWindowMessage(message)); }
 
 void ConsoleApp::OnSignal() {
-    signalfd_siginfo info{};
-    while (::read(m_SignalFd, &info, sizeof(info)) == static_cast<ssize_t>(sizeof(info))) {
-    }
+    m_CloseSignals.Drain();
     // A signal that comes while the close is already under way changes nothing.
     if (m_Closing) return;
     m_Closing = true;

@@ -13,6 +13,7 @@
 
 #include "app/ConsoleView.h"
 #include "app/MainForm.h"
+#include "platform/CloseSignals.h"
 
 namespace plat {
 class MessageWindow;
@@ -49,10 +50,10 @@ private:
     void RetryStartIfDue(Clock::time_point now);
 
     const bool m_Autostart;
+    plat::CloseSignals m_CloseSignals;  // first: before any thread exists
     ConsoleView m_View;
     std::unique_ptr<TfrmVarnholt> m_Form;
     std::unique_ptr<plat::MessageWindow> m_Window;
-    int m_SignalFd = -1;
     Clock::time_point m_NextRefresh;
     Clock::time_point m_NextLaunch;
     Clock::time_point m_NextStartRetry = Clock::time_point::max();

@@ -10,6 +10,7 @@
 #include <system_error>
 #include <vector>
 
+#include "infra/CommonFunc.h"
 #include "infra/Log.h"
 #include "platform/ChildProcess.h"
 #include "platform/MessageBox.h"
@@ -25,20 +26,6 @@ constexpr const char* kEnvInfoFile = "EnvInfo.log";
 // terminating zero: the bounds the suite's tools were built against.
 constexpr size_t kMaxDirectoryText = 259;
 constexpr size_t kCommandLineBuffer = 780;
-
-std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Printf(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    const int length = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
-    if (length > 0) std::vsnprintf(text.data(), text.size() + 1, format, args);
-    va_end(args);
-    return text;
-}
 
 std::string WithSlash(std::string folder) {
     if (!folder.empty() && folder.back() != '/') folder += '/';
@@ -115,7 +102,7 @@ std::string PrepareLogFile(const char* logDirectory) {
     const std::string given = std::string(logDirectory != nullptr ? logDirectory : "").substr(0, kMaxDirectoryText);
     const std::string folder = WithoutLastElement(plat::TranslatePath(given));
     if (const int error = CreateFolder(folder); error != 0) {
-        EnvCheckFail(Printf("Create directory failed, path = %s, last err = %d", folder.c_str(), error));
+        EnvCheckFail(FormatText("Create directory failed, path = %s, last err = %d", folder.c_str(), error));
     }
     return WithSlash(folder) + kEnvInfoFile;
 }
@@ -147,22 +134,22 @@ namespace envcheck {
 void RunEnvironmentDumpFor(const std::string& ownPath, const char* logDirectory) {
     const std::string tool = ToolPath(FolderOf(ownPath), kDumpTool);
     const std::string logFile = PrepareLogFile(logDirectory);
-    if (!IsFile(tool)) EnvCheckFail(Printf("Can't find file: %s", tool.c_str()));
+    if (!IsFile(tool)) EnvCheckFail(FormatText("Can't find file: %s", tool.c_str()));
 
     const std::vector<std::string> arguments = {tool, "/ep:" + ownPath, "/lfp:" + logFile};
     const std::string commandLine = Quoted(arguments[0]) + " " + Quoted(arguments[1]) + " " + Quoted(arguments[2]);
     if (commandLine.size() + 1 > kCommandLineBuffer) {
-        EnvCheckFail(Printf("Format cmdline failed, maybe buff overflow, errno = %d", ERANGE));
+        EnvCheckFail(FormatText("Format cmdline failed, maybe buff overflow, errno = %d", ERANGE));
     }
     GetLog()->LogInfo("Begin dump environment info!");
 
     plat::ChildProcess dump;
     if (!dump.Start(tool, arguments)) {
-        EnvCheckFail(Printf("Create DumpApp failed! GetLastError() = %d, CmdLine = %s", dump.Error(), commandLine.c_str()));
+        EnvCheckFail(FormatText("Create DumpApp failed! GetLastError() = %d, CmdLine = %s", dump.Error(), commandLine.c_str()));
     }
-    if (!dump.Wait()) EnvCheckFail(Printf("Get process exit code failed, last err = %d", dump.Error()));
+    if (!dump.Wait()) EnvCheckFail(FormatText("Get process exit code failed, last err = %d", dump.Error()));
     if (dump.ExitCode() != 0) {
-        EnvCheckFail(Printf("Check environment faild, DumpRunEnvInfo exit code = %d", dump.ExitCode()));
+        EnvCheckFail(FormatText("Check environment faild, DumpRunEnvInfo exit code = %d", dump.ExitCode()));
     }
     GetLog()->LogInfo("%s", std::string(91, '-').c_str());
     GetLog()->LogInfo("End dump environment info!");

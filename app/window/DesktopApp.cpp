@@ -1,9 +1,5 @@
 #include "app/window/DesktopApp.h"
 
-#include <signal.h>
-#include <strings.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
 
 #include <QMessageBox>
 #include <cstdlib>
@@ -18,14 +14,6 @@
 #include "platform/WinPath.h"
 
 namespace {
-
-sigset_t CloseSignals() {
-    sigset_t closeSignals;
-    sigemptyset(&closeSignals);
-    sigaddset(&closeSignals, SIGTERM);
-    sigaddset(&closeSignals, SIGINT);
-    return closeSignals;
-}
 
 bool PresentMessageBox(const plat::MessageBoxRequest& request) {
     QMessageBox box;
@@ -53,12 +41,6 @@ void PresentErrorBox(const char* caption, const char* text) {
 }  // namespace
 
 DesktopApp::DesktopApp(int& argc, char** argv) : m_Application(argc, argv) {
-    // Blocked before any worker thread exists, so every thread inherits the
-    // mask and the signals arrive only through the descriptor.
-    const sigset_t closeSignals = CloseSignals();
-    pthread_sigmask(SIG_BLOCK, &closeSignals, nullptr);
-    m_SignalFd = ::signalfd(-1, &closeSignals, SFD_CLOEXEC | SFD_NONBLOCK);
-    ::signal(SIGPIPE, SIG_IGN);
     QApplication::setApplicationName(QStringLiteral("VarnholtServer"));
 }
 
@@ -67,7 +49,6 @@ DesktopApp::~DesktopApp() {
     plat::SetErrorBoxPresenter(nullptr);
     m_SignalNotifier.reset();
     m_MessageNotifier.reset();
-    if (m_SignalFd >= 0) ::close(m_SignalFd);
 }
 
 bool DesktopApp::DisplayAvailable() {
@@ -119,8 +100,8 @@ void DesktopApp::WatchMessageWindow() {
 }
 
 void DesktopApp::WatchCloseSignals() {
-    if (m_SignalFd < 0) return;
-    m_SignalNotifier = std::make_unique<QSocketNotifier>(m_SignalFd, QSocketNotifier::Read);
+    if (m_CloseSignals.Fd() < 0) return;
+    m_SignalNotifier = std::make_unique<QSocketNotifier>(m_CloseSignals.Fd(), QSocketNotifier::Read);
     QObject::connect(m_SignalNotifier.get(), &QSocketNotifier::activated, [this] { OnCloseSignal(); });
 }
 
@@ -129,9 +110,7 @@ void DesktopApp::OnWindowMessage(const plat::WindowMessage& message) {
 }
 
 void DesktopApp::OnCloseSignal() {
-    signalfd_siginfo info{};
-    while (::read(m_SignalFd, &info, sizeof(info)) == static_cast<ssize_t>(sizeof(info))) {
-    }
+    m_CloseSignals.Drain();
     if (m_Window->Flow().ExitRequested()) return;
     m_Window->Flow().FormClose();
     QApplication::quit();

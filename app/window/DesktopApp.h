@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/CloseSignals.h"
+
 class TfrmVarnholtWindow;
 class ScreenshotTour;
 
@@ -44,6 +46,7 @@ private:
     void OnWindowMessage(const plat::WindowMessage& message);
     void OnCloseSignal();
 
+    plat::CloseSignals m_CloseSignals;  // first: before any thread exists
     QApplication m_Application;
     std::unique_ptr<TfrmVarnholtWindow> m_Window;
     std::unique_ptr<plat::MessageWindow> m_MessageWindow;
@@ -51,5 +54,4 @@ private:
     std::unique_ptr<QSocketNotifier> m_SignalNotifier;
     std::unique_ptr<ScreenshotTour> m_ScreenshotTour;
     QTimer m_LaunchTimer;
-    int m_SignalFd = -1;
 };

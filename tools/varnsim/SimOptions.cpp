@@ -2,11 +2,11 @@
 
 #include <CLI/CLI.hpp>
 
-#include <sstream>
 
 #include "ShareDefine/PackHead.h"
 #include "tools/varnsim/InFlightTable.h"
 #include "tools/varnsim/SimPayload.h"
+#include "tools/CliParse.h"
 
 namespace varnsim {
 namespace {
@@ -126,15 +126,8 @@ int ParseSimCommand(int argc, const char* const* argv, SimCommand& command, std:
     PeerOptions peerOptions[3];
     for (int i = 0; i < 3; ++i) peers[i].extras = AddPeerOptions(*peers[i].app, peerOptions[i]);
 
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& error) {
-        std::ostringstream out;
-        std::ostringstream err;
-        const int code = app.exit(error, out, err);
-        output = out.str() + err.str();
-        return code == 0 ? kExitOk : kExitBadArguments;
-    }
+    bool helpRequested = false;
+    if (!tools::ParseCommandLine(app, argc, argv, output, helpRequested)) return helpRequested ? kExitOk : kExitBadArguments;
 
     if (dataServer->parsed()) {
         command.role = SimRole::DataServer;

@@ -2,7 +2,8 @@
 
 #include <CLI/CLI.hpp>
 
-#include <sstream>
+
+#include "tools/CliParse.h"
 
 namespace varnstatus {
 namespace {
@@ -48,15 +49,8 @@ int ParseConsoleOptions(int argc, const char* const* argv, ConsoleOptions& optio
                      ->take_all();
     serve->excludes(exec);
 
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& error) {
-        std::ostringstream out;
-        std::ostringstream err;
-        const int code = app.exit(error, out, err);
-        output = out.str() + err.str();
-        return code == 0 ? kExitOk : kExitBadOption;
-    }
+    bool helpRequested = false;
+    if (!tools::ParseCommandLine(app, argc, argv, output, helpRequested)) return helpRequested ? kExitOk : kExitBadOption;
     options.mode = serveOnly ? ConsoleMode::Serve
                    : execTexts.empty() ? ConsoleMode::Interactive
                                        : ConsoleMode::Exec;
