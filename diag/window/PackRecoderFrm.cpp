@@ -80,9 +80,8 @@ TPackRecoderFrm::TPackRecoderFrm(PackRecorderManager& manager, QWidget* parent)
 }
 
 TPackRecoderFrm::~TPackRecoderFrm() {
-    // The notification points at m_Dirty. A recorder that is recording at
-    // this very moment may have fetched it just before it is removed; the
-    // program destroys the window only after its links have stopped.
+    // The notification points at m_Dirty; once SetNotify returns, no call of
+    // it is running or can start.
     if (m_Notified != nullptr) m_Notified->SetNotify(nullptr, nullptr);
 }
 

@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <optional>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -117,6 +122,47 @@ TEST_F(OneWayPackRecTest, NotificationFollowsTheFilter) {
     EXPECT_EQ(notified.load(), 3);
 }
 
+TEST_F(OneWayPackRecTest, RemovingTheNotificationWaitsForACallUnderWay) {
+    // The callback dawdles so that removing it surely happens during the call.
+    struct Probe {
+        std::atomic<bool> entered{false};
+        std::atomic<bool> finished{false};
+    };
+    Probe probe;
+    rec.SetNotify(
+        [](void* context) {
+            auto* p = static_cast<Probe*>(context);
+            p->entered.store(true);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            p->finished.store(true);
+        },
+        &probe);
+    std::thread link([&] { Add("\x01"); });
+    while (!probe.entered.load()) std::this_thread::yield();
+    rec.SetNotify(nullptr, nullptr);
+    EXPECT_TRUE(probe.finished.load());
+    link.join();
+}
+
+TEST_F(OneWayPackRecTest, NewRecordsJoinTheFilteredViewAtTheNextRebuild) {
+    rec.AddWatch("AB ");
+    rec.SetFilterMode(OneWayPackRec::fmOnlyWatched);
+    Add("\x01\xAB");
+    EXPECT_EQ(rec.RebuildView(), 1);
+    Add("\x02\xAB");
+    Add("\x03\xCD");
+    EXPECT_EQ(rec.GetViewCount(), 1);
+    EXPECT_FALSE(rec.GetViewItem(1).has_value());
+    EXPECT_EQ(rec.RebuildView(), 2);
+    EXPECT_EQ(rec.GetViewItem(1)->hexText, "02 AB ");
+    rec.SetFilterMode(OneWayPackRec::fmHideWatched);
+    Add("\x04");
+    EXPECT_EQ(rec.GetViewItem(1)->hexText, "02 AB ");  // the old view until rebuilt
+    EXPECT_EQ(rec.RebuildView(), 2);
+    EXPECT_EQ(rec.GetViewItem(0)->hexText, "03 CD ");
+    EXPECT_EQ(rec.GetViewItem(1)->hexText, "04 ");
+}
+
 TEST_F(OneWayPackRecTest, ClearRecordsKeepsOrResetsTheSequence) {
     Add("a");
     Add("b");
@@ -155,6 +201,158 @@ TEST_F(OneWayPackRecTest, ConcurrentRecordersAndAReaderLoseNothing) {
         const int sequence = rec.GetViewItem(i)->sequence;
         ASSERT_FALSE(seen[static_cast<size_t>(sequence)]) << "sequence " << sequence << " twice";
         seen[static_cast<size_t>(sequence)] = true;
+    }
+}
+
+// The recording as it behaves when every RebuildView scans all records: the
+// view is a copy taken then, emptied by a clear.
+class FullScanReference {
+public:
+    struct Item {
+        std::string hexText;
+        int32_t sequence;
+    };
+
+    explicit FullScanReference(int maxRecords) : m_MaxRecords(maxRecords) {}
+
+    // Whether the record passes the filter, i.e. whether it is notified.
+    bool Add(const std::string& hexText) {
+        ++m_PacketCount;
+        if (static_cast<int>(m_Records.size()) >= m_MaxRecords) {
+            m_Records.clear();
+            m_View.clear();
+        }
+        m_Records.push_back({hexText, m_PacketCount});
+        switch (m_Mode) {
+            case OneWayPackRec::fmNone: return true;
+            case OneWayPackRec::fmHideWatched: return !Matches(hexText);
+            case OneWayPackRec::fmOnlyWatched: return Matches(hexText);
+            default: return false;
+        }
+    }
+    void ClearRecords(bool resetSequence) {
+        m_Records.clear();
+        m_View.clear();
+        if (resetSequence) m_PacketCount = 0;
+    }
+    int RebuildView() {
+        m_View.clear();
+        if (m_Mode == OneWayPackRec::fmNone) return static_cast<int>(m_Records.size());
+        if (m_Mode != OneWayPackRec::fmHideWatched && m_Mode != OneWayPackRec::fmOnlyWatched) return 0;
+        for (const Item& item : m_Records) {
+            if (Matches(item.hexText) == (m_Mode == OneWayPackRec::fmOnlyWatched)) m_View.push_back(item);
+        }
+        return static_cast<int>(m_View.size());
+    }
+    std::optional<Item> GetViewItem(int index) const {
+        const std::vector<Item>& list = m_Mode == OneWayPackRec::fmNone ? m_Records : m_View;
+        if (index < 0 || index >= static_cast<int>(list.size())) return std::nullopt;
+        return list[static_cast<size_t>(index)];
+    }
+    void SetFilterMode(int32_t mode) { m_Mode = mode; }
+    void AddWatch(const std::string& text) { m_Watches.push_back(text); }
+    void DeleteWatch(int index) {
+        if (index >= 0 && index < static_cast<int>(m_Watches.size())) m_Watches.erase(m_Watches.begin() + index);
+    }
+    void ClearWatch() { m_Watches.clear(); }
+    int RecordCount() const { return static_cast<int>(m_Records.size()); }
+    int ViewCount() const { return static_cast<int>(m_View.size()); }
+    int WatchCount() const { return static_cast<int>(m_Watches.size()); }
+    int32_t PacketCount() const { return m_PacketCount; }
+
+private:
+    bool Matches(const std::string& hexText) const {
+        for (const std::string& watch : m_Watches) {
+            if (hexText.find(watch) != std::string::npos) return true;
+        }
+        return false;
+    }
+
+    const int m_MaxRecords;
+    std::vector<Item> m_Records;
+    std::vector<Item> m_View;
+    std::vector<std::string> m_Watches;
+    int32_t m_Mode = OneWayPackRec::fmNone;
+    int32_t m_PacketCount = 0;
+};
+
+void CompareWithReference(const OneWayPackRec& rec, const FullScanReference& ref, int step) {
+    SCOPED_TRACE(testing::Message() << "step " << step);
+    ASSERT_EQ(rec.GetRecordCount(), ref.RecordCount());
+    ASSERT_EQ(rec.GetViewCount(), ref.ViewCount());
+    ASSERT_EQ(rec.GetWatchCount(), ref.WatchCount());
+    ASSERT_EQ(rec.GetPacketCount(), static_cast<uint32_t>(ref.PacketCount()));
+    const int end = std::max(ref.RecordCount(), ref.ViewCount()) + 1;
+    for (int i = -1; i <= end; ++i) {
+        const std::optional<tagOnePackData> got = rec.GetViewItem(i);
+        const std::optional<FullScanReference::Item> want = ref.GetViewItem(i);
+        ASSERT_EQ(got.has_value(), want.has_value()) << "row " << i;
+        if (!want) continue;
+        ASSERT_EQ(got->sequence, want->sequence) << "row " << i;
+        ASSERT_EQ(got->hexText, want->hexText) << "row " << i;
+    }
+}
+
+// Random operations on a recording and on the full-scan reference must show
+// the same rows, counts and notifications after every step, with a limit low
+// enough to be reached again and again.
+TEST(OneWayPackRecViewTest, MatchesAFullScanAfterEveryStep) {
+    const std::vector<std::string> watches = {"01 ", "AB ", "02 03 ", "3", "B 0", "ab "};
+    const std::vector<int32_t> modes = {OneWayPackRec::fmNone, OneWayPackRec::fmHideWatched,
+                                        OneWayPackRec::fmOnlyWatched, OneWayPackRec::fmHideWatched,
+                                        OneWayPackRec::fmOnlyWatched, 9};
+    const char alphabet[] = {'\x01', '\x02', '\x03', '\xAB'};
+    for (int maxRecords : {9, 60}) {
+        SCOPED_TRACE(testing::Message() << "limit " << maxRecords);
+        OneWayPackRec rec(maxRecords);
+        rec.SetEnabled(true);
+        std::atomic<int> notified{0};
+        rec.SetNotify(&CountNotify, &notified);
+        FullScanReference ref(maxRecords);
+        int expectedNotified = 0;
+        std::mt19937 random(20240611u + static_cast<unsigned>(maxRecords));
+        auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+        for (int step = 0; step < 1500; ++step) {
+            const int action = pick(100);
+            if (action < 45) {
+                const int burst = pick(4) == 0 ? 1 + pick(8) : 1;
+                for (int b = 0; b < burst; ++b) {
+                    std::string bytes;
+                    for (int n = 1 + pick(3); n > 0; --n) bytes += alphabet[pick(4)];
+                    rec.AddRecord(bytes.data(), static_cast<int>(bytes.size()));
+                    char hex[16] = {};
+                    std::string hexText;
+                    for (char c : bytes) {
+                        std::snprintf(hex, sizeof hex, "%02X ", static_cast<unsigned char>(c));
+                        hexText += hex;
+                    }
+                    if (ref.Add(hexText)) ++expectedNotified;
+                }
+            } else if (action < 67) {
+                ASSERT_EQ(rec.RebuildView(), ref.RebuildView()) << "step " << step;
+            } else if (action < 74) {
+                const int32_t mode = modes[static_cast<size_t>(pick(static_cast<int>(modes.size())))];
+                rec.SetFilterMode(mode);
+                ref.SetFilterMode(mode);
+            } else if (action < 80) {
+                const std::string& watch = watches[static_cast<size_t>(pick(static_cast<int>(watches.size())))];
+                rec.AddWatch(watch);
+                ref.AddWatch(watch);
+            } else if (action < 90) {
+                const int index = pick(ref.WatchCount() + 2) - 1;
+                rec.DeleteWatch(index);
+                ref.DeleteWatch(index);
+            } else if (action < 96) {
+                rec.ClearWatch();
+                ref.ClearWatch();
+            } else {
+                const bool reset = pick(2) == 0;
+                rec.ClearRecords(reset);
+                ref.ClearRecords(reset);
+            }
+            CompareWithReference(rec, ref, step);
+            ASSERT_EQ(notified.load(), expectedNotified) << "step " << step;
+        }
     }
 }
 
