@@ -3,10 +3,10 @@
 // off, must decode without reading past the record.
 #include <gtest/gtest.h>
 
-#include <zlib.h>
 
 #include <string>
 
+#include "tests/support/Compressed.h"
 #include "tools/varnstatus/BaseInfoReply.h"
 #include "tools/varnstatus/CommandRunner.h"
 #include "tools/varnstatus/ConsoleCommand.h"
@@ -26,15 +26,6 @@ std::string Le32(uint32_t value) {
 }
 
 std::string Le64(uint64_t value) { return Le32(static_cast<uint32_t>(value)) + Le32(static_cast<uint32_t>(value >> 32)); }
-
-std::string Packed(const std::string& bytes) {
-    uLongf length = compressBound(bytes.size());
-    std::string packed(length, '\0');
-    compress2(reinterpret_cast<Bytef*>(packed.data()), &length, reinterpret_cast<const Bytef*>(bytes.data()),
-              bytes.size(), 9);
-    packed.resize(length);
-    return packed;
-}
 
 TEST(StatusRecordsTest, CommandWithThirtyOneCharNameKeepsItWhole) {
     const std::string name(31, 'N');
@@ -143,7 +134,7 @@ TEST(StatusRecordsTest, CommandReplyDecodesAndRefusesBadLengths) {
 TEST(StatusRecordsTest, InflaterRefusesCutStreamsTrailingBytesAndOversizedOutput) {
     std::string log;
     for (int i = 0; i < 20000; ++i) log += "line " + std::to_string(i) + "\n";
-    const std::string packed = Packed(log);
+    const std::string packed = testsupport::Packed(log);
     std::string out;
     ZlibInflater inflater;
     ASSERT_TRUE(inflater.Inflate(packed, out)) << inflater.Error();

@@ -3,13 +3,13 @@
 // answers (or does not answer) the console's requests with hand-made bytes.
 #include <gtest/gtest.h>
 
-#include <zlib.h>
 
 #include <csignal>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "tests/support/Compressed.h"
 #include "tests/support/LoopbackPeer.h"
 #include "tests/support/PacketFrames.h"
 #include "tests/support/TestFiles.h"
@@ -81,15 +81,6 @@ std::string CommandReply(const std::string& name, const std::string& data, const
            static_cast<char>(param.size()) + param;
 }
 
-std::string Packed(const std::string& bytes) {
-    uLongf length = compressBound(bytes.size());
-    std::string packed(length, '\0');
-    compress2(reinterpret_cast<Bytef*>(packed.data()), &length, reinterpret_cast<const Bytef*>(bytes.data()),
-              bytes.size(), 9);
-    packed.resize(length);
-    return packed;
-}
-
 bool HasLine(const std::vector<std::string>& lines, const std::string& line) {
     for (const auto& candidate : lines) {
         if (candidate == line) return true;
@@ -139,7 +130,7 @@ TEST(VarnstatusProcessTest, ExecGetErrorLogWritesTheDecompressedFileByteForByte)
     std::string log;
     for (int i = 0; i < 30000; ++i) log += "2024-05-01 [Error] pack " + std::to_string(i) + "\r\n";
     for (int i = 0; i < 256; ++i) log.push_back(static_cast<char>(i));
-    ASSERT_TRUE(gateway.Send(CommandReply("GetErrorLog", Packed(log), "x.log")));
+    ASSERT_TRUE(gateway.Send(CommandReply("GetErrorLog", testsupport::Packed(log), "x.log")));
     ASSERT_EQ(console.process.Wait(), 0) << console.process.Err();
     const std::string written = testsupport::ReadAll(outPath);
     EXPECT_EQ(written.size(), log.size());
