@@ -27,6 +27,10 @@ constexpr int kTimeColumnWidth = 80;
 constexpr int kInfoColumnWidth = 600;
 constexpr int kNumberColumnWidth = 64;
 constexpr int kWatchColumnWidth = 350;
+// A list item shows at most this much of a packet's hex text, as the list
+// controls of the suite always did; copy and save keep the whole text. Laying
+// out the hex of a large packet on every repaint would stall the window.
+constexpr qsizetype kShownHexChars = 259;
 // Lines are gathered and written in blocks of about this size, so saving
 // 100000 records costs a few hundred writes rather than one per line.
 constexpr size_t kSaveBlockSize = 64 * 1024;
@@ -213,7 +217,9 @@ QStringList TPackRecoderFrm::BuildPackRow(int row) const {
     texts << QString::number(record->sequence)
           << QStringLiteral("0x") + QString::number(static_cast<uint32_t>(record->sessionId), 16)
           << QString::number(record->packOrder) << QString::fromStdString(record->time)
-          << QString::number(record->rawBytes.size()) << QString::fromLatin1(record->hexText);
+          << QString::number(record->rawBytes.size())
+          << QString::fromLatin1(record->hexText.data(),
+                                 std::min<qsizetype>(static_cast<qsizetype>(record->hexText.size()), kShownHexChars));
     return texts;
 }
 
