@@ -151,6 +151,35 @@ TEST_F(GatewayEndToEndTest, AGameServerRoundTripGoesThroughTheDataServerToItsSlo
     EXPECT_EQ(atGame.payload, "answer");
 }
 
+TEST_F(GatewayEndToEndTest, TheDesktopProgramRelaysWithItsWindowAndClosesOnSigterm) {
+    ASSERT_TRUE(dataListener.Open(ports.dataServer));
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);  // inherited by the program
+    ASSERT_TRUE(gateway.Start({"autostart", "", ""}, "VarnholtServer"));
+    ::unsetenv("QT_QPA_PLATFORM");
+    AcceptDataServer();
+    ASSERT_TRUE(gateway.WaitForLog("Server Start Success!")) << gateway.Output();
+    auto game = ConnectOnline(ports.game, "GameServer", 0);
+    ASSERT_TRUE(game->Send(PacketFrame({0x77, 0, 1, kData, kGame}, "ask")));
+    ParsedPacket atData;
+    ASSERT_TRUE(dataServer->Next(atData));
+    ASSERT_TRUE(dataServer->Send(PacketFrame({0x77, 0, 1, kGame, kData}, "answer")));
+    ParsedPacket atGame;
+    ASSERT_TRUE(game->Next(atGame));
+    EXPECT_EQ(atGame.payload, "answer");
+
+    gateway.Signal(SIGTERM);
+    EXPECT_EQ(gateway.WaitExit(), 0) << gateway.Output();
+    EXPECT_THAT(gateway.LogText(), HasSubstr("All Thread Exit OK!"));
+}
+
+TEST_F(GatewayEndToEndTest, AHostWithoutBootIniIsRefusedWithExitCodeOne) {
+    std::filesystem::remove(folder / "C/Boot.ini");
+    ASSERT_TRUE(gateway.Start());
+    EXPECT_EQ(gateway.WaitExit(), 1) << gateway.Output();
+    EXPECT_THAT(gateway.Output(), HasSubstr("Can't Find Dir : " + folder / "C/Boot.ini"));
+    EXPECT_THAT(gateway.Output(), Not(HasSubstr("Running...")));
+}
+
 TEST_F(GatewayEndToEndTest, ABroadcastReachesEveryOtherPeerAndTheDataServerButNotTheSender) {
     StartWithDataServer();
     auto sender = ConnectOnline(ports.game, "GameServer", 0);
