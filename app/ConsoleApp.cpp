@@ -18,6 +18,7 @@ ConsoleApp::~ConsoleApp() = default;
 int ConsoleApp::Run(const std::vector<std::string>& arguments) {
     plat::CrashReporter::Install(plat::TranslatePath("D:\\ServerLog\\"), &ExceptionCodeName);
     m_Window = plat::MessageWindow::Create(kWindowClass, kWindowName, plat::MessageWindow::NameClash::KeepUnnamed);
+    if (m_Window) m_Window->SetRefusedHandler(&LogRefusedWindowMessage);
     m_View.SetPump([this](int waitMs) { Pump(waitMs); });
     m_Form = std::make_unique<TfrmVarnholt>(m_View, &PostToLoaderWindow);
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "core/ServerCore.h"
@@ -396,9 +397,19 @@ void TfrmVarnholt::LaunchTimerTick() {
     if (launch.IsInited()) {
         m_LaunchSeenInited = true;
         launch.GetLaunchControl()->Poll();
+        LogLaunchRefusal(launch.GetLaunchControl()->GetLastError());
     } else if (m_LaunchSeenInited) {
         m_View.SetLaunchTimer(false);
     }
+}
+
+void TfrmVarnholt::LogLaunchRefusal(const char* lastError) {
+    // Each refused connection leaves a numbered text; at most one per poll
+    // is logged, so another account cannot flood the log through it.
+    if (lastError == nullptr || std::strncmp(lastError, "LaunchControl: connection ", 26) != 0) return;
+    if (m_LastLaunchRefusal == lastError) return;
+    m_LastLaunchRefusal = lastError;
+    GetLog()->LogWarn("%s", lastError);
 }
 
 void TfrmVarnholt::SendToLoader(uint32_t message) {
@@ -439,4 +450,15 @@ MainWindowMessage ToMainWindowMessage(const plat::WindowMessage& message) {
     converted.dwData = message.dwData;
     converted.copyData.assign(message.data.begin(), message.data.end());
     return converted;
+}
+
+void LogRefusedWindowMessage(pid_t senderPid, uid_t senderUid) {
+    // Another account can send as many datagrams as it likes: the first
+    // lines say who, later ones only every thousandth.
+    static uint64_t refused = 0;
+    ++refused;
+    if (refused > 20 && refused % 1000 != 0) return;
+    GetLog()->LogWarn("Window message from pid %d (uid %u) refused: not this account (%llu so far)",
+                      static_cast<int>(senderPid), static_cast<unsigned>(senderUid),
+                      static_cast<unsigned long long>(refused));
 }

@@ -7,6 +7,8 @@
 // flow. Every operation runs on the window thread.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -43,6 +45,8 @@ using LoaderMessageFunc = void (*)(const std::string& className, const std::stri
 void PostToLoaderWindow(const std::string& className, const std::string& windowName, uint32_t message);
 // A message of the process's message window as the window procedure takes it.
 MainWindowMessage ToMainWindowMessage(const plat::WindowMessage& message);
+// The message window's refusal of a sender of another account, as a Warn line.
+void LogRefusedWindowMessage(pid_t senderPid, uid_t senderUid);
 
 class TfrmVarnholt {
 public:
@@ -114,6 +118,7 @@ private:
     bool ApplyServiceLimits();
     void ShowState(bool running);
     void SendToLoader(uint32_t message);
+    void LogLaunchRefusal(const char* lastError);
     bool CoreRunning() const;
 
     static bool LaunchStartRequest();
@@ -138,6 +143,7 @@ private:
     int m_ExitCode = 0;
     std::string m_ConfigProblem;
     bool m_StartEndedByStep = false;
+    std::string m_LastLaunchRefusal;
     HostChecksExtension m_HostChecks;
     StatusLinkExtension m_StatusLink{m_View, m_SettingsFile};
 

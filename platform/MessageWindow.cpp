@@ -162,15 +162,23 @@ size_t MessageWindow::DrainSocket(int fd, const Handler& handler, size_t budget)
 
 bool MessageWindow::Accept(const uint8_t* bytes, size_t size, bool truncated, uid_t uid, pid_t pid,
                            WindowMessage* message) {
-    // Abstract names carry no file permissions, so the sender's user is the
-    // only thing that keeps another account from closing the gateway.
-    if (uid != ::geteuid() && uid != 0) return false;
+    if (!FromOwnAccount(uid)) {
+        if (m_Refused) m_Refused(pid, uid);
+        return false;
+    }
     if (truncated) return false;
     auto decoded = DecodeWindowMessage(bytes, size);
     if (!decoded) return false;
     *message = std::move(*decoded);
     message->senderPid = pid;
     return true;
+}
+
+bool MessageWindow::FromOwnAccount(uid_t uid) {
+    // Abstract names carry no file permissions, so the sender's account is
+    // the only thing that keeps another user of the host from closing the
+    // gateway; not even root's requests are taken from another account.
+    return uid == ::geteuid();
 }
 
 }  // namespace plat

@@ -52,6 +52,10 @@ public:
     // Hands every waiting message (up to kMaxDispatchBatch) to the handler,
     // without blocking; returns how many it handed out. Owner thread only.
     size_t Dispatch(const Handler& handler);
+    // Told of every message refused because its sender runs under another
+    // user account, so the owner can log it. Owner thread only.
+    using RefusedHandler = std::function<void(pid_t senderPid, uid_t senderUid)>;
+    void SetRefusedHandler(RefusedHandler handler) { m_Refused = std::move(handler); }
     // Blocks the owner thread until a message waits or timeoutMs passed.
     bool WaitForMessage(uint32_t timeoutMs) const;
 
@@ -72,6 +76,7 @@ private:
     bool AddToPoll(int fd);
     size_t DrainSocket(int fd, const Handler& handler, size_t budget);
     bool Accept(const uint8_t* bytes, size_t size, bool truncated, uid_t uid, pid_t pid, WindowMessage* message);
+    static bool FromOwnAccount(uid_t uid);
     void CheckOwnerThread(const char* operation) const;
 
     const std::string m_ClassName;
@@ -82,6 +87,7 @@ private:
     int m_ProcessFd = -1;   // bound to the process alias, or -1
     std::vector<uint8_t> m_Buffer;
     uint64_t m_Dropped = 0;
+    RefusedHandler m_Refused;
 };
 
 }  // namespace plat

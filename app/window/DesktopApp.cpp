@@ -63,6 +63,7 @@ int DesktopApp::Run(const std::vector<std::string>& arguments) {
     plat::CrashReporter::Install(plat::TranslatePath("D:\\ServerLog\\"), &ExceptionCodeName);
     InstallMessageBoxes();
     m_MessageWindow = plat::MessageWindow::Create(kWindowClass, kWindowName, plat::MessageWindow::NameClash::KeepUnnamed);
+    if (m_MessageWindow) m_MessageWindow->SetRefusedHandler(&LogRefusedWindowMessage);
     m_Window = std::make_unique<TfrmVarnholtWindow>(&PostToLoaderWindow);
     WatchMessageWindow();
     WatchCloseSignals();

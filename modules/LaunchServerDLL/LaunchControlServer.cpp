@@ -94,7 +94,7 @@ void CLaunchControlServer::AcceptPending() {
             if (errno == EINTR || errno == ECONNABORTED) continue;
             return;  // EAGAIN: nothing more waiting (or a transient error, retried next Poll)
         }
-        if (m_Connections.size() >= kMaxConnections || !IsOwnUser(fd)) {
+        if (!IsOwnUser(fd) || m_Connections.size() >= kMaxConnections) {
             ::close(fd);
             continue;
         }
@@ -102,13 +102,20 @@ void CLaunchControlServer::AcceptPending() {
     }
 }
 
-bool CLaunchControlServer::IsOwnUser(int fd) const {
+bool CLaunchControlServer::IsOwnUser(int fd) {
     // The abstract namespace has no file permissions: anyone on the host
-    // could connect, and only the gateway's own user may start or stop it.
-    ucred credentials{};
+    // could connect, and only the gateway's own account may start or stop
+    // it. The refusal is left as the last error for the program to log.
+    ucred credentials{0, static_cast<uid_t>(-1), static_cast<gid_t>(-1)};
     socklen_t size = sizeof(credentials);
-    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) return false;
-    return credentials.uid == ::geteuid() || credentials.uid == 0;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0 && credentials.uid == ::geteuid()) {
+        return true;
+    }
+    ++m_Refused;
+    m_LastError = "LaunchControl: connection " + std::to_string(m_Refused) + " from pid " +
+                  std::to_string(credentials.pid) + " (uid " + std::to_string(credentials.uid) +
+                  ") refused: not this account";
+    return false;
 }
 
 void CLaunchControlServer::ReadPending() {

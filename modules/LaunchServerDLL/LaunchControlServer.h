@@ -56,7 +56,7 @@ private:
     };
 
     void AcceptPending();
-    bool IsOwnUser(int fd) const;
+    bool IsOwnUser(int fd);
     // Reads what each idle connection has and drops the ones that ended.
     void ReadPending();
     // Answers every complete line of one connection, in order.
@@ -74,6 +74,7 @@ private:
     LaunchRequestFunc m_StopRequest = nullptr;
     bool m_RequestRunning = false;  // a start or stop callback is under way
     uint64_t m_NextId = 1;
+    uint64_t m_Refused = 0;  // connections refused for their account, for the log text
     std::map<uint64_t, std::unique_ptr<Connection>> m_Connections;
     std::atomic<int> m_State{lsInit};
     const char* m_LastNotice = "none";  // window thread only

@@ -413,4 +413,29 @@ TEST_F(GatewayEndToEndTest, TheLaunchControllerReportsAndStopsTheRelay) {
     EXPECT_TRUE(gateway.WaitForLog("All Thread Exit OK!"));
 }
 
+TEST_F(GatewayEndToEndTest, AnotherAccountCanNeitherCloseNorStopTheGateway) {
+    if (::geteuid() != 0 || ::access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "needs root and setpriv";
+    const std::string name = "e2e-account-" + std::to_string(::getpid());
+    ::setenv("VARNHOLT_LAUNCH_NAME", name.c_str(), 1);  // inherited by the gateway
+    StartWithDataServer();
+    ::unsetenv("VARNHOLT_LAUNCH_NAME");
+    const std::string ctl = "'" + plat::ExecutableDir() + "varnholtctl' ";
+    const std::string asNobody = "cd / && setpriv --reuid=65534 --regid=65534 --clear-groups " + ctl;
+
+    const testsupport::RunResult close = testsupport::RunInFolder(folder, asNobody + "close --timeout 2");
+    EXPECT_NE(close.exitCode, 0) << close.out;
+    const testsupport::RunResult stop =
+        testsupport::RunInFolder(folder, asNobody + "launch stop --timeout 2 --name " + name);
+    EXPECT_THAT(stop.out, Not(HasSubstr("ok")));
+    EXPECT_TRUE(gateway.WaitForLog("LaunchControl: connection 1 from pid ")) << gateway.LogText();
+    EXPECT_TRUE(gateway.WaitForLog("(uid 65534) refused: not this account"));
+    EXPECT_THAT(gateway.LogText(), HasSubstr("Window message from pid "));
+
+    // The gateway's own account is still served, and the relay never stopped.
+    const testsupport::RunResult status =
+        testsupport::RunInFolder(folder, ctl + "launch status --timeout 10 --name " + name);
+    EXPECT_THAT(status.out, HasSubstr("state=running"));
+    EXPECT_THAT(gateway.Output(), Not(HasSubstr("You Can Close Me")));
+}
+
 }  // namespace

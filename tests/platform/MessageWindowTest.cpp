@@ -275,6 +275,8 @@ TEST(MessageWindowTest, MessagesFromAnotherUserAreDropped) {
     auto window = MessageWindow::Create("TfrmVarnholt", UniqueName("other-user"));
     ASSERT_NE(window, nullptr);
     const plat::WindowHandle target = window->Handle();
+    std::vector<std::pair<pid_t, uid_t>> refused;
+    window->SetRefusedHandler([&](pid_t pid, uid_t uid) { refused.emplace_back(pid, uid); });
     const pid_t child = ForkChild([&] {
         if (::setgid(65534) != 0 || ::setuid(65534) != 0) return 1;
         return plat::SendCopyData(target, 101, std::string("close")) ? 0 : 2;
@@ -282,6 +284,10 @@ TEST(MessageWindowTest, MessagesFromAnotherUserAreDropped) {
     ASSERT_EQ(WaitChild(child), 0);
     EXPECT_TRUE(Collect(*window, 1, 200).empty());
     EXPECT_EQ(window->DroppedCount(), 1u);
+    // The owner hears who was refused, so it can log it.
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_EQ(refused[0].first, child);
+    EXPECT_EQ(refused[0].second, 65534u);
 }
 
 TEST(MessageWindowDeathTest, DispatchOffTheWindowThreadAborts) {
