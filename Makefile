@@ -7,7 +7,7 @@ ASAN_DIR    ?= build-asan
 JOBS        ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test test-tsan test-asan bench run screenshot clean
+.PHONY: all deps configure build test test-tsan test-asan bench run screenshot soak clean
 
 all: build
 
@@ -42,6 +42,10 @@ bench: build
 # The gateway with the bundled DataServer simulator, in $(BUILD_DIR)/run.
 run: build
 	@bash scripts/run-gateway.sh $(BUILD_DIR)
+
+# The long fault loops (20 DataServer kills, churn, fuzzing) with a summary table.
+soak: build
+	@bash scripts/soak.sh $(BUILD_DIR)
 
 # The desktop window under Xvfb with simulated traffic; PNGs in $(BUILD_DIR)/screenshots.
 screenshot: build

@@ -73,6 +73,15 @@ public:
         return got;
     }
 
+    // What arrives within the time, at most one read's worth; empty when
+    // nothing came or the connection ended.
+    std::string ReceiveSome(std::chrono::milliseconds timeout) {
+        if (!WaitReadable(std::chrono::steady_clock::now() + timeout)) return {};
+        char buffer[65536];
+        const ssize_t n = ::recv(m_Fd, buffer, sizeof(buffer), MSG_DONTWAIT);
+        return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+    }
+
     // True when the other side ended the connection (EOF or reset) within
     // the time; bytes still arriving before the end are skipped.
     bool WaitClosedByOtherSide(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
