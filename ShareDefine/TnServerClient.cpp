@@ -63,7 +63,7 @@ bool TnServerClient::Reconnect() {
     std::lock_guard lock(m_ConnectLock);
     // A Disconnect() that came in while this thread was on its way here wins.
     if (GetStopFlag()) return false;
-    if (!m_LinkLost.exchange(true)) {
+    if (!m_LinkLost.exchange(true) && !LostBeforeSettlingLocked()) {
         m_FailedAttempts = 0;
         OnDisconnected();
     }
@@ -77,11 +77,18 @@ bool TnServerClient::Reconnect() {
     return false;
 }
 
+bool TnServerClient::LostBeforeSettlingLocked() const {
+    return m_ReconnectedAfterLoss && !m_ReceivedSinceConnect.load(std::memory_order_relaxed) &&
+           plat::GetTickMs() - m_ReconnectTick < kLinkSettleMs;
+}
+
 bool TnServerClient::ConnectLocked() {
     if (m_Socket == nullptr || m_Host.empty()) return false;
     if (!m_Socket->SockConnect(m_Host.c_str(), static_cast<uint16_t>(m_Port))) return false;
     m_Generation.fetch_add(1, std::memory_order_acq_rel);
-    m_LinkLost.store(false, std::memory_order_release);
+    m_ReconnectedAfterLoss = m_LinkLost.exchange(false, std::memory_order_acq_rel);
+    m_ReconnectTick = plat::GetTickMs();
+    m_ReceivedSinceConnect.store(false, std::memory_order_relaxed);
     // Whatever waited for the link goes out now.
     if (IWakeable* sender = m_Sender.load(std::memory_order_acquire)) sender->Wake();
     return true;
@@ -108,6 +115,7 @@ int TnServerClient::ThreadRecvPack() {
     if (!SockIsConnected()) return RetryIfDue();
     const int received = m_Socket->SockRecv(m_RecvBuffer, kRecvBufferSize);
     if (received > 0) {
+        m_ReceivedSinceConnect.store(true, std::memory_order_relaxed);
         m_Dispatcher.Feed(m_RecvBuffer, received);
         return 0;
     }

@@ -35,6 +35,9 @@ class TnServerClient {
 public:
     static constexpr int kRecvBufferSize = 8192;
     static constexpr uint32_t kRetryIntervalMs = 1000;
+    // A re-made link lost within this time, before anything arrived on it,
+    // continues the outage that was already announced.
+    static constexpr uint32_t kLinkSettleMs = 1000;
     // A failed retry is logged on the first attempt of a loss and then once
     // every this many attempts, so a long outage does not flood the log.
     static constexpr int kRetryLogEvery = 60;
@@ -97,6 +100,9 @@ private:
     // (not a newer one) so the receive thread notices and reconnects.
     void OnWriteFailed(uint32_t generation);
     bool ConnectLocked();
+    // Whether the link being lost now is a re-made one that never came to
+    // life (caller holds m_ConnectLock).
+    bool LostBeforeSettlingLocked() const;
 
     INqBlockSocket* m_Socket;  // from GetNqBlockSocket, freed by the destructor
     SecCounter m_RecvCounter{1000};
@@ -112,6 +118,13 @@ private:
     std::atomic<bool> m_LinkLost{false};    // a loss was announced and the link is not back yet
     uint32_t m_LastAttemptTick = 0;
     int m_FailedAttempts = 0;
+    // The connect that ended the last announced loss, and whether anything
+    // came in on it: a link that dies at once without a byte (a DataServer
+    // killed while the kernel still completed our connect to its listener)
+    // belongs to the same outage and is not announced again.
+    uint32_t m_ReconnectTick = 0;
+    bool m_ReconnectedAfterLoss = false;
+    std::atomic<bool> m_ReceivedSinceConnect{false};
     std::atomic<IWakeable*> m_Sender{nullptr};
 
     // Send thread only.

@@ -203,6 +203,28 @@ TEST_F(TnServerClientTest, APeerCloseIsAnnouncedOnceAndTheLinkComesBack) {
     EXPECT_EQ(server->Receive(FrameOf(9, "after").size()), FrameOf(9, "after"));
 }
 
+TEST_F(TnServerClientTest, ALinkThatDiesAtOnceAfterTheReconnectContinuesTheSameOutage) {
+    Start();
+    server->Close();
+    // The re-made connection is reset before anything arrives on it, as a
+    // killed DataServer's listener does in its last moment.
+    auto stillborn = listener.Accept();
+    ASSERT_NE(stillborn, nullptr);
+    stillborn->Reset();
+    server = listener.Accept();
+    ASSERT_NE(server, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return client->SockIsConnected(); }));
+    EXPECT_EQ(client->disconnects.load(), 1);
+
+    // A link that came to life is a new one: its loss is announced again.
+    ASSERT_TRUE(server->Send(FrameOf(1, "alive")));
+    ASSERT_TRUE(WaitFor([&] { return client->Snapshot().size() == 1; }));
+    server->Close();
+    server = listener.Accept();
+    ASSERT_NE(server, nullptr);
+    EXPECT_TRUE(WaitFor([&] { return client->disconnects.load() == 2; }));
+}
+
 TEST_F(TnServerClientTest, PacketsPushedWhileThePeerIsDownArriveInOrderOnceItIsBack) {
     Start();
     const uint16_t port = listener.Port();
