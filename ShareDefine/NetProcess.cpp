@@ -3,6 +3,7 @@
 #include "infra/Log.h"
 #include "infra/SourceLocation.h"
 #include "platform/LastError.h"
+#include "platform/Tick.h"
 #include "infra/HexDump.h"
 #include "ShareDefine/MMORPGPacketPool.h"
 #include "ShareDefine/NetErrorText.h"
@@ -99,14 +100,23 @@ void INetProcess::SetServiceParam(int id, int value) {
 
 void INetProcess::AddServerObj(QXNetClient* client, std::unique_ptr<IServerObj> serverObj) {
     serverObj->SetWakeTarget(m_WakeTarget);
+    serverObj->SetLogLimiter(&m_LogLimiter);
     if (client != nullptr) client->BindUserObj(serverObj.get());
     std::lock_guard lock(m_ServerObjsLock);
     m_ServerObjs.Add(serverObj.release());
 }
 
+void INetProcess::WriteDueLogSummaries() {
+    const uint32_t now = plat::GetCoarseTickMs();  // read on every pass: the cheap clock
+    if (now - m_LastSummaryCheck < 1000) return;
+    m_LastSummaryCheck = now;
+    for (const std::string& line : m_LogLimiter.TakeDue()) GetLog()->LogWarn("%s", line.c_str());
+}
+
 void INetProcess::ProcessNetMsg() {
     m_MsgPassCut = false;
     if (m_Service == nullptr) return;
+    WriteDueLogSummaries();
     tagNetMsg msg;
     while (m_Service->GetMsg(&msg)) {
         bool goOn = true;
@@ -120,7 +130,7 @@ void INetProcess::ProcessNetMsg() {
             case NET_MSG_ON_CLIENTDISCONNECT:
             case NET_MSG_ON_CONNECT_ERROR:
             case NET_MSG_ON_CLIENTCLOSE:
-                goOn = OnMsgDisconnect(msg.poolIndex);
+                goOn = OnMsgDisconnect(msg.poolIndex, msg.msgType, msg.param);
                 break;
             case NET_MSG_ON_CLIENTNOTIFY:
                 goOn = OnMsgNotify(msg.poolIndex);
@@ -176,12 +186,13 @@ bool INetProcess::OnMsgConnect(int poolIndex) {
     return true;
 }
 
-bool INetProcess::OnMsgDisconnect(int poolIndex) {
+bool INetProcess::OnMsgDisconnect(int poolIndex, int kind, int param) {
     QXNetClient* client = m_Service->GetClient(poolIndex);
     if (client == nullptr) {
         GetLog()->LogWarn("NET_MSG_ON_CONNECT_ERROR curQXNetClient == NULL");
         return false;
     }
+    if (kind == NET_MSG_ON_CLIENTCLOSE && param != 0) LogLimitClose(client, param);
     auto* serverObj = static_cast<IServerObj*>(client->GetUserObj());
     if (serverObj != nullptr && IsOnline(serverObj)) {
         serverObj->ResetObj();
@@ -189,6 +200,18 @@ bool INetProcess::OnMsgDisconnect(int poolIndex) {
         OnDisconnected(m_Service, client);
     }
     return true;
+}
+
+void INetProcess::LogLimitClose(QXNetClient* client, int statistic) {
+    const char* reason = statistic == NETVALUE_FIND_HACKER_KICK_OUT
+                             ? "more data records per second than HackAttackValue (statistic 25)"
+                             : "unsent bytes or queued messages over the send bounds (statistic 22)";
+    const char* ip = client->GetPeerIP() != nullptr ? client->GetPeerIP() : "";
+    const LogRepeatLimiter::Verdict verdict = m_LogLimiter.Admit(ip, "closed by the network service");
+    if (!verdict.summary.empty()) GetLog()->LogWarn("%s", verdict.summary.c_str());
+    if (!verdict.write) return;
+    GetLog()->LogWarn("%s(poolIndex = %d, IP = %s:%u) closed by the network service: %s", m_Name.c_str(),
+                      client->GetPoolIndex(), ip, static_cast<unsigned>(client->GetPeerPort()), reason);
 }
 
 bool INetProcess::OnMsgNotify(int poolIndex) {
@@ -222,7 +245,9 @@ bool INetProcess::ThreadDispToAllClient() {
         serverObj->PushSendPack(packet);
         return true;
     }
-    GetLog()->LogWarn("ThreadDispToAllClient error packet:%s", HexDump(packet->GetSendData()).c_str());
+    const LogRepeatLimiter::Verdict verdict = m_LogLimiter.Admit(m_Name, "ThreadDispToAllClient error packet");
+    if (!verdict.summary.empty()) GetLog()->LogWarn("%s", verdict.summary.c_str());
+    if (verdict.write) GetLog()->LogWarn("ThreadDispToAllClient error packet:%s", HexDump(packet->GetSendData()).c_str());
     FreePacket(packet);
     return false;
 }

@@ -20,6 +20,7 @@
 #include "infra/AIndexListPro.h"
 #include "infra/AList.h"
 #include "infra/IWakeable.h"
+#include "infra/LogRepeatLimiter.h"
 #include "infra/SecCounter.h"
 #include "modules/QXNetService/INetService.h"
 #include "ShareDefine/ServerObj.h"
@@ -101,11 +102,17 @@ private:
     // Each returns false when the pass has to end.
     bool OnMsgRecv(int poolIndex, const char* data, int len);
     bool OnMsgConnect(int poolIndex);
-    bool OnMsgDisconnect(int poolIndex);
+    bool OnMsgDisconnect(int poolIndex, int kind, int param);
+    // The service ended the connection for a limit: one line naming the
+    // peer and the limit (through the repeat limiter).
+    void LogLimitClose(QXNetClient* client, int statistic);
     bool OnMsgNotify(int poolIndex);
     bool OnMsgCreate(int poolIndex);
 
     bool ThreadDispToAllClient();
+    // Writes the summaries of held-back warnings whose interval is over; at
+    // most once a second, so a quiet service pays nothing for it.
+    void WriteDueLogSummaries();
     bool SendPass();
     bool IsOnline(IServerObj* serverObj);
     bool AddOnline(IServerObj* serverObj);
@@ -126,4 +133,8 @@ private:
     std::atomic<bool> m_Running{false};  // set on the window thread, read by the process thread
     IWakeable* m_WakeTarget = nullptr;
     bool m_MsgPassCut = false;  // process thread only
+    // Repeated warnings of one peer (or of this service) are summarised
+    // instead of written one by one (process thread only).
+    LogRepeatLimiter m_LogLimiter;
+    uint32_t m_LastSummaryCheck = 0;  // process thread only
 };

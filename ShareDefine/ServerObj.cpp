@@ -1,5 +1,7 @@
 #include "ShareDefine/ServerObj.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "diag/PackRecorderManager.h"
@@ -13,14 +15,53 @@
 IServerObj::IServerObj(INetService* service, int poolIndex, PacketQueue* targetQueue)
     : m_Stream(service, poolIndex), m_TargetQueue(targetQueue), m_Service(service), m_PoolIndex(poolIndex) {
     m_Dispatcher.SetOnPack(PackClosure{&IServerObj::OnGetDispatchPackThunk, this});
+    // A stream with a bad frame in it has lost its frame boundaries: what
+    // follows would be read from an arbitrary offset. The connection is
+    // closed instead of guessing, so a garbage peer costs one line and one
+    // close, not a warning per chunk for as long as it keeps sending.
+    m_Dispatcher.SetOnLog(PackLogClosure{&IServerObj::OnFramerLogThunk, this});
+    m_Dispatcher.SetOnError(PackErrorClosure{&IServerObj::OnBadFrameThunk, this});
 }
 
 IServerObj::~IServerObj() = default;
 
 void IServerObj::OnRecvBytes(const char* data, int len) {
-    if (len <= 0) return;
+    if (len <= 0 || m_CutForBadFrame) return;  // records queued behind the bad frame are dropped
     m_RecvCounter.AddBytes(static_cast<uint32_t>(len));
+    m_BadFrameSeen = false;
     m_Dispatcher.Feed(data, len);
+    if (m_BadFrameSeen) CutForBadFrame(data, len);
+}
+
+void IServerObj::OnFramerLogThunk(void* context, const char* text) {
+    auto* self = static_cast<IServerObj*>(context);
+    std::snprintf(self->m_FramerText, sizeof(self->m_FramerText), "%s", text);
+}
+
+void IServerObj::OnBadFrameThunk(void* context) { static_cast<IServerObj*>(context)->m_BadFrameSeen = true; }
+
+void IServerObj::CutForBadFrame(const char* chunk, int len) {
+    m_CutForBadFrame = true;
+    m_Dispatcher.ClearBuffer();
+    QXNetClient* client = Client();
+    // A short sample is enough to tell garbage from a desynchronised peer.
+    constexpr int kSampleBytes = 16;
+    char text[512];
+    std::snprintf(text, sizeof(text), "IServerObj::OnRecvBytes, %s:%u bad frame (%s), connection closed, first bytes: %s",
+                  GetPeerIP().c_str(), client != nullptr ? client->GetPeerPort() : 0u, m_FramerText,
+                  HexDump(chunk, std::min(len, kSampleBytes)).c_str());
+    WarnLimited("bad frame", text);
+    if (m_Service != nullptr) m_Service->CloseClient(m_PoolIndex);
+}
+
+void IServerObj::WarnLimited(const char* kind, const std::string& text) {
+    if (m_LogLimiter == nullptr) {
+        GetLog()->LogWarn("%s", text.c_str());
+        return;
+    }
+    const LogRepeatLimiter::Verdict verdict = m_LogLimiter->Admit(GetPeerIP(), kind);
+    if (!verdict.summary.empty()) GetLog()->LogWarn("%s", verdict.summary.c_str());
+    if (verdict.write) GetLog()->LogWarn("%s", text.c_str());
 }
 
 int IServerObj::PushSendPack(MMORPG::MMORPGPacket* packet) { return m_SendQueue.Push(packet); }
@@ -73,6 +114,8 @@ int IServerObj::GetRecvCounterValue() { return m_RecvCounter.GetByteRate(); }
 int IServerObj::GetSendCounterValue() { return m_SendCounter.GetByteRate(); }
 
 void IServerObj::ResetObj() {
+    m_CutForBadFrame = false;
+    m_FramerText[0] = '\0';
     m_SendQueue.Clear();
     m_Dispatcher.ClearBuffer();
     m_RecvCounter.Reset();
@@ -88,12 +131,41 @@ void IServerObj::OnGetDispatchPack(const char* body, int len) {
         recorder->Recv().AddRecord(body, len);
     }
     if (len < MMORPG::kPackHeadSize) {
-        GetLog()->LogWarn("IServerObj::OnGetDispatchPack, PackError : %s", HexDump(body, len).c_str());
+        WarnLimited("PackError", "IServerObj::OnGetDispatchPack, PackError : " + HexDump(body, len));
         return;
     }
     MMORPG::tagPackHead head;
     MMORPG::MMORPGPacket::ReadPackHead(&head, body, 0);
+    const char* dropLine = DropLineKind(head);
+    if (dropLine != nullptr && !AdmitDropped(dropLine)) return;
     OnRecvPack(&head, body + MMORPG::kPackHeadSize, len - MMORPG::kPackHeadSize);
+}
+
+const char* IServerObj::DropLineKind(const MMORPG::tagPackHead& head) {
+    const auto isLinkType = [](uint8_t type) {
+        return type == MMORPG::stDataServer || type == MMORPG::stGameServer || type == MMORPG::stLoginServer ||
+               type == MMORPG::stRouteServer;
+    };
+    if (head.packType == MMORPG::atKeepAlive) return nullptr;  // dropped without a word
+    if (head.packType == MMORPG::atBroadcast && isLinkType(head.SrcServerType)) return nullptr;
+    if (!isLinkType(head.DestServerType)) return "Unknown ServerType";
+    // The DataServer link refuses what it could not frame for the DataServer.
+    const bool srcValid = head.SrcServerType > MMORPG::stMin && head.SrcServerType < MMORPG::stMax;
+    const bool typeValid = head.packType >= MMORPG::atNormal && head.packType < MMORPG::atMax;
+    if (head.DestServerType == MMORPG::stDataServer && (!srcValid || !typeValid)) return "TnServerClient::PushSend";
+    return nullptr;
+}
+
+bool IServerObj::AdmitDropped(const char* kind) {
+    // The core (or the DataServer link) drops such a packet with a line each,
+    // but it handles the packets of every peer on one thread and no longer
+    // knows whose it was. Here the peer is known: its first ones go on and
+    // are logged there as ever; repeats end here, counted into the peer's
+    // summary line.
+    if (m_LogLimiter == nullptr) return true;
+    const LogRepeatLimiter::Verdict verdict = m_LogLimiter->Admit(GetPeerIP(), kind);
+    if (!verdict.summary.empty()) GetLog()->LogWarn("%s", verdict.summary.c_str());
+    return verdict.write;
 }
 
 QXNetClient* IServerObj::Client() { return m_Service ? m_Service->GetClient(m_PoolIndex) : nullptr; }

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "infra/LogRepeatLimiter.h"
 #include "infra/SecCounter.h"
 #include "lib/TestLib/ICOPNetStream.h"
 #include "ShareDefine/CThreadQueue.h"
@@ -55,6 +56,12 @@ public:
     PacketQueue* GetTargetQueue() const { return m_TargetQueue; }
     // The thread that drains the send queue; woken when a push finds it empty.
     void SetWakeTarget(IWakeable* target) { m_SendQueue.SetWakeTarget(target); }
+    // The owner's limiter for this object's per-peer warnings (process
+    // thread); not owned, outlives the object. Null: every line is written.
+    void SetLogLimiter(LogRepeatLimiter* limiter) { m_LogLimiter = limiter; }
+    // True from a bad frame (wrong magic, length over the bound) until the
+    // next ResetObj: the connection is being closed and its bytes are dropped.
+    bool IsCutForBadFrame() const { return m_CutForBadFrame; }
 
     // Per-slot values for the window, read through the slot's client.
     std::string GetPeerIP();
@@ -71,7 +78,17 @@ protected:
 
 private:
     static void OnGetDispatchPackThunk(void* context, const char* body, int len);
+    static void OnFramerLogThunk(void* context, const char* text);
+    static void OnBadFrameThunk(void* context);
     void OnGetDispatchPack(const char* body, int len);
+    void CutForBadFrame(const char* chunk, int len);
+    // For a packet that the core or the DataServer link would drop with a
+    // line of its own: the kind of that line; null for one that goes on.
+    static const char* DropLineKind(const MMORPG::tagPackHead& head);
+    // False when the packet is a repeat to be dropped here, counted, unlogged.
+    bool AdmitDropped(const char* kind);
+    // Writes a Warn line through the limiter, keyed by the peer's address.
+    void WarnLimited(const char* kind, const std::string& text);
     QXNetClient* Client();
     int SendOne(MMORPG::MMORPGPacket& packet);
 
@@ -83,6 +100,11 @@ private:
     SecCounter m_SendCounter{1000};
     TnPackageDispatcher m_Dispatcher;
     int m_SentThisPass = 0;
+    // The framer's last text: names the reason when a bad frame follows.
+    char m_FramerText[96] = {};
+    bool m_BadFrameSeen = false;    // set by the framer's error closure during a Feed
+    bool m_CutForBadFrame = false;  // process thread
+    LogRepeatLimiter* m_LogLimiter = nullptr;
     INetService* m_Service;
     const int m_PoolIndex;
 };

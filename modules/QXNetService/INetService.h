@@ -53,8 +53,9 @@ static_assert(offsetof(tagNetMsg, dataLen) == 4108);
 //       the queue reached the receive backlog bound (parameter 2); param 0 =
 //       enough of them were drained and reading resumed. No data.
 //   one of 104 (the peer closed), 106 (socket error; param = errno) or 107
-//       (the service closed it: CloseClient, StopListen or an enforced limit)
-//       is always the connection's last message. The slot becomes free for a
+//       (the service closed it: CloseClient, StopListen or an enforced limit;
+//       param = 0 when asked, else the statistic that counts the limit:
+//       22 send bounds or no memory for the send queue, 25 flood) is always the connection's last message. The slot becomes free for a
 //       new connection only when GetMsg hands out that last message, so a slot
 //       never takes a new connection while messages of the old one wait.
 inline constexpr int NET_MSG_ON_RECV = 101;

@@ -5,17 +5,17 @@
 // buffer are used on the I/O thread only; everything else is guarded by the
 // service lock. The bytes of queued messages are read by the I/O thread's
 // write while other threads append behind them: appending never moves
-// queued bytes.
+// queued bytes (CSendChunkQueue).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <vector>
 
 #include <asio.hpp>
 
 #include "modules/QXNetService/INetService.h"
+#include "modules/QXNetService/SendChunkQueue.h"
 
 class CNetConnection {
 public:
@@ -34,18 +34,20 @@ public:
     asio::mutable_buffer ReadBuffer() { return asio::buffer(m_ReadBuffer); }
     const char* ReadData() const { return m_ReadBuffer.data(); }
 
-    // Outgoing queue: one entry per SendTo, written front to back.
-    void Append(const char* data, size_t len);
-    size_t QueuedMessages() const { return m_Outgoing.size(); }
-    uint64_t UnsentBytes() const { return m_QueuedBytes - m_FrontOffset; }
+    // Outgoing queue: one message per SendTo, written front to back; false
+    // when memory for it ran out (nothing was queued).
+    bool Append(const char* data, size_t len) { return m_Outgoing.Append(data, len); }
+    size_t QueuedMessages() const { return m_Outgoing.Messages(); }
+    uint64_t UnsentBytes() const { return m_Outgoing.Bytes(); }
     // Describes up to maxBuffers queued entries, at most about maxBytes, as
     // one gathered write; returns its byte count.
     size_t GatherBatch(std::vector<asio::const_buffer>& buffers, size_t maxBuffers, size_t maxBytes) const;
     // Drops `bytes` written bytes from the front; returns how many messages
     // were thereby written completely.
     size_t Consume(size_t bytes);
-    // Frees the queue after the socket was closed (I/O thread only).
-    void DiscardQueue();
+    // Hands the queue over after the socket was closed (I/O thread only);
+    // the connection's queue is left empty.
+    CSendChunkQueue TakeQueue() { return std::move(m_Outgoing); }
 
     // Counts the records of one completed read against the flood limit; true
     // when they make more than limitPerSecond records in the current
@@ -65,9 +67,7 @@ private:
     const int m_Descriptor;
     const int m_PoolIndex;
     std::vector<char> m_ReadBuffer = std::vector<char>(kReadChunkBytes);
-    std::deque<std::vector<char>> m_Outgoing;
-    uint64_t m_QueuedBytes = 0;  // bytes of every entry in m_Outgoing
-    size_t m_FrontOffset = 0;    // bytes of the front entry already written
+    CSendChunkQueue m_Outgoing;
     uint32_t m_FloodWindowStart = 0;
     int m_FloodWindowReads = 0;
 };

@@ -60,6 +60,7 @@ CNetService::CNetService() {
 
 CNetService::~CNetService() {
     StopListen();
+    JoinReaper();
     {
         std::lock_guard lock(m_Lock);
         m_Slots.clear();
@@ -357,7 +358,7 @@ void CNetService::OnRead(const ConnectionPtr& connection, const std::error_code&
             if (connection->CountRecordsAreFlood(CNetClient::NowMs(), ParamLocked(NETPARAM_HACK_ATTACK_VALUE),
                                                  records)) {
                 m_Stats.Add(NETVALUE_FIND_HACKER_KICK_OUT);
-                RequestCloseLocked(connection, NET_MSG_ON_CLIENTCLOSE, 0);
+                RequestCloseLocked(connection, NET_MSG_ON_CLIENTCLOSE, NETVALUE_FIND_HACKER_KICK_OUT);
             } else if (Exceeds(connection->recvBacklog + 1, ParamLocked(NETPARAM_MAX_RECV_BACKLOG_BYTES))) {
                 // The backlog reached the bound: stop reading, so a peer
                 // that floods fills its own socket buffers instead of ours.
@@ -441,12 +442,20 @@ int CNetService::Send(int poolIndex, const char* data, int len, int flags) {
         Exceeds(connection->QueuedMessages() + 1, ParamLocked(NETPARAM_MAX_SEND_MSG_QUEUE_COUNT))) {
         m_Stats.Add(NETVALUE_MAXQUEUE_KICKOUT);
         m_Stats.Add(NETVALUE_DROP_PACK_COUNT);
-        RequestCloseLocked(connection, NET_MSG_ON_CLIENTCLOSE, 0);
+        RequestCloseLocked(connection, NET_MSG_ON_CLIENTCLOSE, NETVALUE_MAXQUEUE_KICKOUT);
         PublishGaugesLocked();
         return 0;
     }
-    if (connection->QueuedMessages() == 0) ++m_ConnectionsWithUnsent;
-    connection->Append(data + offset, rest);
+    if (!connection->Append(data + offset, rest)) {
+        // Out of memory for the queue: as with a bound, the stream would
+        // have a hole, so the connection ends.
+        m_Stats.Add(NETVALUE_MAXQUEUE_KICKOUT);
+        m_Stats.Add(NETVALUE_DROP_PACK_COUNT);
+        RequestCloseLocked(connection, NET_MSG_ON_CLIENTCLOSE, NETVALUE_MAXQUEUE_KICKOUT);
+        PublishGaugesLocked();
+        return 0;
+    }
+    if (connection->QueuedMessages() == 1) ++m_ConnectionsWithUnsent;
     ++m_PendingSendMessages;
     m_PendingSendBytes += rest;
     if (!connection->writing) {
@@ -557,17 +566,35 @@ void CNetService::RequestCloseLocked(const ConnectionPtr& connection, int kind, 
 
 void CNetService::FinishClose(const ConnectionPtr& connection, int kind, int param) {
     PendingNotify notify;
+    CSendChunkQueue dropped;
     {
         std::lock_guard lock(m_Lock);
         notify = PushLocked(connection->PoolIndex(), kind, param);
-        connection->DiscardQueue();
+        dropped = connection->TakeQueue();
         PublishGaugesLocked();
     }
     notify.Fire();
+    ReleaseQueue(std::move(dropped));
     // shutdown first: the peer gets its FIN even if a descriptor copy lingers.
     std::error_code ignored;
     connection->Socket().shutdown(asio::socket_base::shutdown_both, ignored);
     connection->Socket().close(ignored);
+}
+
+void CNetService::ReleaseQueue(CSendChunkQueue queue) {
+    // Below this, unmapping takes well under a millisecond: not worth a thread.
+    constexpr uint64_t kReapInThreadBytes = 16ull << 20;
+    if (queue.ReservedBytes() < kReapInThreadBytes) return;  // freed here, on return
+    JoinReaper();
+    try {
+        m_Reaper = std::thread([dropped = std::move(queue)]() mutable { dropped.Clear(); });
+    } catch (const std::system_error&) {
+        // No thread to be had: the queue is freed here after all.
+    }
+}
+
+void CNetService::JoinReaper() {
+    if (m_Reaper.joinable()) m_Reaper.join();
 }
 
 void CNetService::CloseClient(int poolIndex) {

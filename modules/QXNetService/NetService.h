@@ -98,6 +98,11 @@ private:
     void StartWrite(const ConnectionPtr& connection);
     void OnWrite(const ConnectionPtr& connection, const std::error_code& error, size_t bytes, size_t requested);
     void FinishClose(const ConnectionPtr& connection, int kind, int param);
+    // Gives a dropped send queue's memory back: a large one on a thread of
+    // its own, so that unmapping hundreds of MiB does not stall the thread
+    // that serves every other connection.
+    void ReleaseQueue(CSendChunkQueue queue);
+    void JoinReaper();
     void CloseAllOnIoThread();
 
     // Callers hold m_Lock.
@@ -151,4 +156,7 @@ private:
     void* m_NotifyContext = nullptr;
 
     CNetStatistics m_Stats;
+    // The last thread that freed a large dropped queue (I/O side; joined
+    // before the next one starts and when the service stops).
+    std::thread m_Reaper;
 };

@@ -9,6 +9,7 @@
 
 #include "diag/PackRecorderManager.h"
 #include "platform/LastError.h"
+#include "platform/Tick.h"
 #include "ShareDefine/MMORPGPacketPool.h"
 #include "ShareDefine/NetProcess.h"
 #include "tests/support/CapturingLog.h"
@@ -281,6 +282,40 @@ TEST_F(NetProcessTest, StopServiceClosesEveryConnection) {
     const std::string text = process->GetSendCounterText();
     EXPECT_NE(text.find("kb/s, total: "), std::string::npos) << text;
     EXPECT_NE(text.find(")(Commit:"), std::string::npos) << text;
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(NetProcessTest, ABadMagicClosesTheConnectionWithOneLineNamingThePeerAndTheReason) {
+    auto peer = ConnectPeer(1);
+    ASSERT_TRUE(peer->Send(std::string("\xCC\xFF\x09\x00\x00\x00", 6) + std::string(9, '\0')));
+    ASSERT_TRUE(PumpUntil([&] { return process->disconnected.size() == 1; }));
+    EXPECT_TRUE(peer->WaitClosedByOtherSide(5s));
+    EXPECT_EQ(log->CountContaining("IServerObj::OnRecvBytes, 127.0.0.1:"), 1);
+    EXPECT_EQ(log->CountContaining("bad frame (封包错误:0xffcc), connection closed, first bytes: CC FF 09 00 "), 1);
+    EXPECT_EQ(received.Count(), 0);
+    // The slot's next peer starts clean.
+    auto next = ConnectPeer(1);
+    ASSERT_TRUE(next->Send(PacketFrame({}, "ok")));
+    EXPECT_TRUE(PumpUntil([&] { return received.Count() == 1; }));
+}
+
+TEST_F(NetProcessTest, RepeatedUnroutablePacketsOfOnePeerStopAfterFiveAndAreSummarised) {
+    plat::TestClock clock(5000);
+    auto peer = ConnectPeer(1);
+    std::string frames;
+    for (int i = 0; i < 100; ++i) frames += PacketFrame({1, 0, 1, 99, 3}, "nowhere");
+    ASSERT_TRUE(peer->Send(frames + PacketFrame({}, "ok")));
+    // Five go on to the core (which logs and drops them); the rest end here.
+    ASSERT_TRUE(PumpUntil([&] { return received.Count() == 6; }));
+    std::this_thread::sleep_for(50ms);
+    process->ProcessNetMsg();
+    EXPECT_EQ(received.Count(), 6);
+    clock.Advance(10000);
+    ASSERT_TRUE(peer->Send(PacketFrame({1, 0, 1, 99, 3}, "nowhere")));
+    EXPECT_TRUE(PumpUntil([&] { return log->Has(llWarn, "127.0.0.1: 95 more Unknown ServerType lines in the last 10 s"); }));
 }
 
 }  // namespace

@@ -93,6 +93,73 @@ std::string FinishPeerOptions(SimRole role, const PeerExtras& extras, PeerOption
     return {};
 }
 
+void AddHostileOptions(CLI::App& app, HostileOptions& options) {
+    app.add_option("--port", options.port, "gateway port of the kind to play (GameServer, LoginServer, RouteServer)")
+        ->required()
+        ->check(CLI::Range(1, 65535));
+    app.add_option("--host", options.host, "address to connect to")->capture_default_str();
+    app.add_option("--connections", options.connections, "connections (garbage: one after another; stall: held at once)")
+        ->check(CLI::Range(1u, kMaxConnections))
+        ->capture_default_str();
+    app.add_flag("--json", options.json, "summary as one JSON object");
+}
+
+struct HostileApps {
+    CLI::App* garbage = nullptr;
+    CLI::App* stall = nullptr;
+    CLI::App* flood = nullptr;
+};
+
+HostileApps AddHostileRoles(CLI::App& app, HostileOptions options[3], std::string& mode) {
+    HostileApps apps;
+    apps.garbage = app.add_subcommand("garbage", "a peer that sends what the gateway cannot accept");
+    AddHostileOptions(*apps.garbage, options[0]);
+    apps.garbage
+        ->add_option("--mode", mode,
+                     "random (random bytes), magic (CC FF instead of FF CC), oversize (a length of 100 MiB + 1), "
+                     "cut (a frame cut off by our close), headers (well-framed frames with random headers)")
+        ->check(CLI::IsMember({"random", "magic", "oversize", "cut", "headers"}))
+        ->capture_default_str();
+    apps.garbage->add_option("--count", options[0].count,
+                             "random: bytes per connection (64 KiB); headers: frames per connection (10000)");
+    apps.garbage->add_option("--wait", options[0].wait, "seconds to wait for the gateway's cut after sending")
+        ->check(CLI::Range(0.0, 3600.0))
+        ->capture_default_str();
+    apps.garbage->add_option("--seed", options[0].seed, "random seed")->capture_default_str();
+
+    apps.stall = app.add_subcommand("stall", "a peer that connects and never reads");
+    AddHostileOptions(*apps.stall, options[1]);
+    apps.stall->add_option("--hold", options[1].duration, "seconds to hold the connections (0: until a signal)")
+        ->check(CLI::Range(0.0, 86400.0))
+        ->capture_default_str();
+    apps.stall->add_option("--rcvbuf", options[1].receiveBuffer, "SO_RCVBUF before connecting (0: the system's)")
+        ->check(CLI::Range(0, 1 << 30));
+
+    apps.flood = app.add_subcommand("flood", "a peer that sends packets to the DataServer as fast as it can");
+    AddHostileOptions(*apps.flood, options[2]);
+    apps.flood->add_option("--size", options[2].size, "payload bytes per packet")
+        ->check(CLI::Range(0u, 65536u))
+        ->capture_default_str();
+    apps.flood->add_option("--duration", options[2].duration, "seconds of sending")
+        ->check(CLI::Range(0.001, 86400.0))
+        ->capture_default_str();
+    apps.flood->add_option("--src-type", options[2].srcType, "SrcServerType: the kind it plays (3 game, 4 login, 5 route)")
+        ->check(CLI::Range(1, 13))
+        ->capture_default_str();
+    apps.flood->add_option("--slot", options[2].slot, "its gateway slot, sent in Context's high 16 bits")
+        ->check(CLI::Range(0, 65535))
+        ->capture_default_str();
+    return apps;
+}
+
+GarbageMode GarbageModeOf(const std::string& mode) {
+    if (mode == "magic") return GarbageMode::Magic;
+    if (mode == "oversize") return GarbageMode::Oversize;
+    if (mode == "cut") return GarbageMode::Cut;
+    if (mode == "headers") return GarbageMode::Headers;
+    return GarbageMode::Random;
+}
+
 }  // namespace
 
 const char* RoleName(SimRole role) {
@@ -101,6 +168,9 @@ const char* RoleName(SimRole role) {
         case SimRole::Game: return "game";
         case SimRole::Login: return "login";
         case SimRole::Route: return "route";
+        case SimRole::Garbage: return "garbage";
+        case SimRole::Stall: return "stall";
+        case SimRole::Flood: return "flood";
     }
     return "?";
 }
@@ -126,6 +196,10 @@ int ParseSimCommand(int argc, const char* const* argv, SimCommand& command, std:
     PeerOptions peerOptions[3];
     for (int i = 0; i < 3; ++i) peers[i].extras = AddPeerOptions(*peers[i].app, peerOptions[i]);
 
+    HostileOptions hostileOptions[3];
+    std::string garbageMode = "random";
+    const HostileApps hostile = AddHostileRoles(app, hostileOptions, garbageMode);
+
     bool helpRequested = false;
     if (!tools::ParseCommandLine(app, argc, argv, output, helpRequested)) return helpRequested ? kExitOk : kExitBadArguments;
 
@@ -143,6 +217,22 @@ int ParseSimCommand(int argc, const char* const* argv, SimCommand& command, std:
             output = problem + "\n";
             return kExitBadArguments;
         }
+        return -1;
+    }
+    const struct {
+        CLI::App* app;
+        SimRole role;
+        HostileKind kind;
+        int index;
+    } hostileRoles[] = {{hostile.garbage, SimRole::Garbage, HostileKind::Garbage, 0},
+                        {hostile.stall, SimRole::Stall, HostileKind::Stall, 1},
+                        {hostile.flood, SimRole::Flood, HostileKind::Flood, 2}};
+    for (const auto& entry : hostileRoles) {
+        if (!entry.app->parsed()) continue;
+        command.role = entry.role;
+        command.hostile = hostileOptions[entry.index];
+        command.hostile.kind = entry.kind;
+        command.hostile.mode = GarbageModeOf(garbageMode);
         return -1;
     }
     output = "no role given\n";

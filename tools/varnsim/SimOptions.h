@@ -7,9 +7,12 @@
 #include <cstdint>
 #include <string>
 
+#include "tools/varnsim/HostileRole.h"
+
 namespace varnsim {
 
-enum class SimRole { DataServer, Game, Login, Route };
+// Garbage, Stall and Flood are the misbehaving peers (HostileRole.h).
+enum class SimRole { DataServer, Game, Login, Route, Garbage, Stall, Flood };
 
 // What the DataServer sim does with a packet that asks for an answer.
 enum class AnswerRule { Echo, Sink };
@@ -52,6 +55,7 @@ struct SimCommand {
     SimRole role = SimRole::DataServer;
     DataServerOptions dataServer;
     PeerOptions peer;
+    HostileOptions hostile;
 };
 
 // Exit codes of the program.

@@ -1,7 +1,8 @@
 // varnsim: the peer simulator. `varnsim dataserver` plays the DataServer
 // that the gateway connects to; `varnsim game|login|route` play servers that
 // connect to the gateway (or, for benchmarks, straight to a dataserver sim).
-// One event loop (Asio over epoll) runs the whole process on one thread.
+// `varnsim garbage|stall|flood` misbehave (HostileRole.h). One event loop
+// (Asio over epoll) runs the whole process on one thread.
 // Exit codes: 0 ok, 2 bad arguments, 3 could not connect (or listen),
 // 4 replies missing at the end.
 #include <csignal>
@@ -64,5 +65,13 @@ int main(int argc, char** argv) {
         return parsed;
     }
     if (command.role == SimRole::DataServer) return RunDataServer(command.dataServer);
+    if (command.role == SimRole::Garbage || command.role == SimRole::Stall || command.role == SimRole::Flood) {
+        HostileSummary summary;
+        const int code = RunHostile(command.hostile, summary);
+        if (code != kExitNoConnection) {
+            PrintLine(command.hostile.json ? FormatJson(summary) : FormatText(summary));
+        }
+        return code;
+    }
     return RunPeer(command.role, command.peer);
 }
