@@ -2,7 +2,12 @@
 # Installs the Debian packages the build and the tests need, only when one
 # is missing, so repeated runs cost nothing. Needs root (apt-get) only when
 # something has to be installed.
+#
+#   bash scripts/install-deps.sh        # the build and the tests
+#   bash scripts/install-deps.sh fuzz   # those, plus clang and libFuzzer for make fuzz
 set -euo pipefail
+
+MODE="${1:-}"
 
 PACKAGES=(
   cmake ninja-build g++ make pkg-config
@@ -14,6 +19,11 @@ PACKAGES=(
   xvfb xauth fonts-wqy-zenhei
   libgtest-dev libgmock-dev googletest libbenchmark-dev
 )
+case "$MODE" in
+  "") ;;
+  fuzz) PACKAGES+=(clang-14 libfuzzer-14-dev) ;;
+  *) echo "install-deps: unknown mode '$MODE' (known: fuzz)" >&2; exit 2 ;;
+esac
 
 missing=()
 for package in "${PACKAGES[@]}"; do

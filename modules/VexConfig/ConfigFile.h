@@ -40,7 +40,9 @@ public:
     /*  8 */ virtual void Reserved8() = 0;
     /*  9 */ virtual void Reserved9() = 0;
     // Declare a key: a value the file already holds for the key is kept, only
-    // a missing key gets this value. False before Open.
+    // a missing key gets this value. False before Open, and for a key, value
+    // or section that a line of the file cannot hold so that it reads back
+    // the same (line breaks, blanks around it; '=' or a comment start in a key).
     /* 10 */ virtual bool WriteBool(const char* key, bool value) = 0;
     /* 11 */ virtual bool WriteInt(const char* key, int value) = 0;
     /* 12 */ virtual bool WriteString(const char* key, const char* value) = 0;

@@ -32,6 +32,28 @@ std::string ShownValue(const char* value) {
 
 std::string ErrnoText(int error) { return std::strerror(error); }
 
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Whether text comes back unchanged from a line of the file: the reader ends
+// a line at CR or LF and drops the blanks around section names, keys and
+// values. A line break in a value would even start a key of its own.
+bool FitsOnLine(const std::string& text) {
+    if (text.find_first_of("\r\n") != std::string::npos) return false;
+    return text.empty() || (!IsBlank(text.front()) && !IsBlank(text.back()));
+}
+
+// The problem that keeps a key and value out of the file, or nullptr. A key
+// must not hold '=' nor start like a comment or a section line; a section
+// name must not hold ']'.
+const char* UnwritableProblem(const std::string& section, const std::string& key, const std::string& value) {
+    if (!FitsOnLine(section) || section.find(']') != std::string::npos) return "has a section name the file cannot hold";
+    if (!FitsOnLine(key) || key.find('=') != std::string::npos || key.find_first_of(";#[") == 0) {
+        return "is not a key the file can hold";
+    }
+    if (!FitsOnLine(value)) return "has a value that would not read back the same (line break or blanks around it)";
+    return nullptr;
+}
+
 bool WriteAll(int fd, const std::string& text) {
     size_t done = 0;
     while (done < text.size()) {
@@ -84,6 +106,10 @@ bool CIniConfigFile::Save() {
 
     std::string text;
     if (m_Ini.Save(text) < 0) return Fail(m_Path + ": the values could not be formatted");
+    // The reader skips a UTF-8 signature at the very start of a file; a key
+    // of the unnamed section that begins with those bytes would lose them.
+    // A blank first line keeps them in the key.
+    if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.insert(0, "\n");
     const std::filesystem::path target(m_Path);
     if (target.has_parent_path() && !plat::EnsureDirectory(target.parent_path().string())) {
         return Fail(m_Path + ": its folder cannot be created");
@@ -162,6 +188,10 @@ bool CIniConfigFile::Declare(const char* key, const char* value) {
     if (!m_Opened) return Fail("ConfigFile::Write  no file opened");
     if (key == nullptr || key[0] == '\0') return Fail(m_Path + ": empty key");
     if (Find(key) != nullptr) return true;  // the file's value wins
+    if (const char* problem = UnwritableProblem(m_Section, key, value)) {
+        ReportValue(key, value, problem);
+        return false;
+    }
     if (m_Ini.SetValue(m_Section.c_str(), key, value) < 0) return Fail(m_Path + ": cannot store " + key);
     return true;
 }

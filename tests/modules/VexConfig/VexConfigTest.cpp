@@ -194,6 +194,36 @@ TEST_F(VexConfigTest, UnreadableFileIsNeverSavedOver) {
     EXPECT_EQ(m_Log->Texts(llWarn).size(), 2u);  // Open and Save each say why
 }
 
+TEST_F(VexConfigTest, TextALineCannotHoldIsNotWritten) {
+    CConfigFileProxy config = Opened("VarnholtServer.ini");
+    // A line break would start a key of its own; blanks would be dropped.
+    EXPECT_FALSE(config.WriteString("edtDataServerIP", "127.0.0.1\nedtSSIP=10.0.0.9"));
+    EXPECT_THAT(config.LastProblem(), HasSubstr("would not read back the same"));
+    EXPECT_FALSE(config.WriteString("edtMutexSign", " VarnholtServer"));
+    EXPECT_FALSE(config.WriteString("edt=Port", "1"));
+    EXPECT_FALSE(config.WriteString(";edtPort", "1"));
+    EXPECT_TRUE(config.WriteString("edtSSPort", "21888"));
+    ASSERT_TRUE(config.Save());
+
+    CConfigFileProxy reread = Opened("VarnholtServer.ini");
+    EXPECT_EQ(reread.ReadString("edtDataServerIP", "(none)"), "(none)");
+    EXPECT_EQ(reread.ReadString("edtSSIP", "(none)"), "(none)");
+    EXPECT_EQ(reread.ReadString("edtMutexSign", "(none)"), "(none)");
+    EXPECT_EQ(reread.ReadString("edtSSPort", ""), "21888");
+}
+
+TEST_F(VexConfigTest, KeyStartingWithTheUtf8SignatureSurvivesASave) {
+    WriteFile("VarnholtServer.ini", "[VarnholtServer]\nkey=1\n");
+    CConfigFileProxy config;
+    ASSERT_TRUE(config.Open("VarnholtServer.ini", ""));
+    EXPECT_TRUE(config.WriteString("\xEF\xBB\xBFkey", "2"));
+    ASSERT_TRUE(config.Save());
+
+    CConfigFileProxy reread;
+    ASSERT_TRUE(reread.Open("VarnholtServer.ini", ""));
+    EXPECT_EQ(reread.ReadString("\xEF\xBB\xBFkey", ""), "2");
+}
+
 TEST_F(VexConfigTest, OperationsBeforeOpenFail) {
     CConfigFileProxy config;
     EXPECT_FALSE(config.WriteInt("edtSSPort", 1));
