@@ -6,8 +6,10 @@ TSAN_DIR    ?= build-tsan
 ASAN_DIR    ?= build-asan
 JOBS        ?= $(shell nproc)
 CMAKE_FLAGS ?=
+FUZZ_DIR    ?= build-fuzz
+SECONDS     ?= 60
 
-.PHONY: all deps configure build test test-tsan test-asan bench run screenshot soak clean
+.PHONY: all deps configure build test test-tsan test-asan bench run screenshot soak test-asan-faults clean
 
 all: build
 
@@ -35,6 +37,21 @@ test-asan: deps
 	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNHOLT_ASAN=ON -DVARNHOLT_BENCH=OFF
 	cmake --build $(ASAN_DIR) -j $(JOBS)
 	LSAN_OPTIONS="suppressions=$(CURDIR)/tests/lsan-suppressions.txt" ctest --test-dir $(ASAN_DIR) --output-on-failure
+
+# The libFuzzer targets of fuzz/ (clang 14, installed when missing), each run
+# for $(SECONDS) seconds on a copy of its corpus; fails when one crashes.
+.PHONY: fuzz
+fuzz:
+	@bash scripts/fuzz.sh $(FUZZ_DIR) $(SECONDS) $(JOBS)
+
+# The fault tests (DataServer kills, a full log disk, hostile peers, the
+# outbound link) under AddressSanitizer: CI runs these after `make test`.
+ASAN_FAULT_TARGETS = VarnholtServerd varnsim varnholtctl test_dataserver_faults test_serverclient test_hostile_peers_e2e
+ASAN_FAULT_TESTS   = test_dataserver_faults|test_serverclient|test_hostile_peers_e2e
+test-asan-faults: deps
+	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNHOLT_ASAN=ON -DVARNHOLT_BENCH=OFF
+	cmake --build $(ASAN_DIR) -j $(JOBS) --target $(ASAN_FAULT_TARGETS)
+	LSAN_OPTIONS="suppressions=$(CURDIR)/tests/lsan-suppressions.txt" ctest --test-dir $(ASAN_DIR) -R '$(ASAN_FAULT_TESTS)' --output-on-failure
 
 bench: build
 	@for b in $(BUILD_DIR)/bin/bench_*; do echo "== $$b"; $$b; done

@@ -97,6 +97,12 @@ std::vector<unsigned char> CompressLogFile(const std::string& path) {
 }  // namespace
 
 int ReadCommonCmdLogged(const MMORPG::MMORPGPacket* packet, status::tagCSVCommonCmd& command) {
+    // ReadCommonCmd takes a length of 0 as the caller's promise that the
+    // fixed part is there; an empty payload makes no such promise.
+    if (packet->GetDataLen() <= 0) {
+        command = status::tagCSVCommonCmd{};
+        return 0;
+    }
     status::CommonCmdRead outcome = status::CommonCmdRead::Ok;
     const int consumed = status::ReadCommonCmd(packet->GetData(), packet->GetDataLen(), command, &outcome);
     if (outcome == status::CommonCmdRead::LengthMismatch) {

@@ -24,16 +24,14 @@ run() {
   out=$("$@" 2>&1); local rc=$?
   echo "$out" | tail -n 40
   local figures
-  figures=$(echo "$out" | grep -E '^(fault loop|churn|fuzz):' || true)
+  figures=$(echo "$out" | grep -E '^(fault loop|churn|fuzz[^:]*):' || true)
   [ -n "$figures" ] || figures="(no figures)"
   printf '%-12s %-6s %s\n' "$name" "$([ $rc -eq 0 ] && echo ok || echo FAIL)" "$figures" >> "$report"
   [ $rc -eq 0 ] || status=1
 }
 
 run "kill loop" env VARNHOLT_FAULT_KILLS="$kills" "$bin/test_dataserver_faults" --gtest_filter='*Killed*'
-if [ -x "$bin/test_hostile_peers" ]; then
-  run "churn" env VARNHOLT_CHURN_CYCLES="$cycles" "$bin/test_hostile_peers" --gtest_filter='*Churn*'
-fi
+run "churn" env VARNHOLT_CHURN_CYCLES="$cycles" "$bin/test_hostile_peers_e2e" --gtest_filter='*Churn*'
 if [ "$fuzz_seconds" -gt 0 ]; then
   run "fuzz" make -C "$(dirname "$0")/.." fuzz SECONDS="$fuzz_seconds"
 fi

@@ -5,7 +5,9 @@
 #include <string>
 
 #include "SSLogicProcess/ProcessMetrics.h"
+#include "SSLogicProcess/StatusCommandHandlers.h"
 #include "SSLogicProcess/StatusRecords.h"
+#include "ShareDefine/MMORPGPacket.h"
 
 namespace {
 
@@ -46,6 +48,12 @@ TEST(StatusRecordsTest, CommonCommandReadsShortLongAndUnterminatedRecords) {
 
     const std::string stub = "\x03\x04\x00GetErr"s;  // not even the fixed part: nothing is read
     EXPECT_EQ(status::ReadCommonCmd(stub.data(), static_cast<int>(stub.size()), command, &outcome), 0);
+    EXPECT_EQ(command.Name(), "");
+
+    // A request without payload reads nothing (a length of 0 would
+    // otherwise be taken as a promise that the fixed part is there).
+    MMORPG::MMORPGPacket empty;
+    EXPECT_EQ(ReadCommonCmdLogged(&empty, command), 0);
     EXPECT_EQ(command.Name(), "");
 }
 

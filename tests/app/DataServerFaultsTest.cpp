@@ -241,8 +241,11 @@ TEST_F(DataServerFaultsTest, KilledAndRestartedUnderLoadLosesOnlyWhatWentIntoThe
     }
     for (const long ms : reconnectMs) EXPECT_LE(ms, 2000);
     EXPECT_GT(replies, 1000u * static_cast<uint64_t>(kills));
+#if !defined(__SANITIZE_ADDRESS__)
     // Resident memory is flat across the loop: what the first cycle grew to.
+    // (AddressSanitizer's quarantine of freed memory grows by design.)
     EXPECT_LE(lastRss, firstRss + firstRss / 10 + 2048);
+#endif
 
     std::sort(reconnectMs.begin(), reconnectMs.end());
     std::printf("fault loop: %d kills; reconnect ms min %ld median %ld max %ld; link-down notices %d per connection; "
