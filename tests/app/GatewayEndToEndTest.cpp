@@ -98,17 +98,7 @@ protected:
         return link;
     }
 
-    void TearDown() override {
-        // A killed instance leaves its guard's shared memory behind; harmless
-        // to the next gateway, but not to be left on the host by a test.
-        std::error_code ignored;
-        for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ignored)) {
-            const std::string name = entry.path().filename().string();
-            if (name.find("E2E-") != std::string::npos && name.find(std::to_string(::getpid())) != std::string::npos) {
-                std::filesystem::remove(entry.path(), ignored);
-            }
-        }
-    }
+    void TearDown() override { testsupport::RemoveLeftoverGuards(); }
 
     testsupport::TempDir folder;
     testsupport::GatewayPorts ports;

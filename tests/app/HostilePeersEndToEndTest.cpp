@@ -109,15 +109,7 @@ protected:
     }
     long WarnLines() { return testsupport::CountOf(gateway.LogText(), "[ Warn]"); }
 
-    void TearDown() override {
-        std::error_code ignored;
-        for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ignored)) {
-            const std::string name = entry.path().filename().string();
-            if (name.find("E2E-") != std::string::npos && name.find(std::to_string(::getpid())) != std::string::npos) {
-                std::filesystem::remove(entry.path(), ignored);
-            }
-        }
-    }
+    void TearDown() override { testsupport::RemoveLeftoverGuards(); }
 
     testsupport::TempDir folder;
     testsupport::GatewayPorts ports;
