@@ -1,10 +1,15 @@
 #include "ShareDefine/MMORPGPacket.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
 
 #include "infra/HexDump.h"
 #include "infra/Log.h"
+#include "infra/LogRepeatLimiter.h"
 
 namespace MMORPG {
 
@@ -19,7 +24,45 @@ void RaisePeak() {
     }
 }
 
+// A peer can have the relay frame thousands of packets a second with a bad
+// server type, and by then nobody knows which peer sent them: the lines are
+// limited per field for the whole process, like a peer's own lines on the
+// listening side. Taken only on the bad-type path, so the lock costs the
+// relay nothing.
+class BadTypeWarningLimit {
+public:
+    void Warn(const char* kind, const std::string& line) {
+        std::lock_guard hold(m_Lock);
+        const LogRepeatLimiter::Verdict verdict = m_Limiter->Admit(kSource, kind);
+        if (!verdict.summary.empty()) GetLog()->LogWarn("%s", verdict.summary.c_str());
+        if (verdict.write) GetLog()->LogWarn("%s", line.c_str());
+    }
+    void Forget() {
+        std::lock_guard hold(m_Lock);
+        m_Limiter = std::make_unique<LogRepeatLimiter>();
+    }
+
+private:
+    static constexpr const char* kSource = "packets framed for sending";
+    std::mutex m_Lock;
+    std::unique_ptr<LogRepeatLimiter> m_Limiter = std::make_unique<LogRepeatLimiter>();
+};
+
+template <typename... Args>
+std::string LineText(const char* format, Args... args) {
+    char text[256];
+    std::snprintf(text, sizeof(text), format, args...);
+    return text;
+}
+
+BadTypeWarningLimit& BadTypeWarnings() {
+    static BadTypeWarningLimit limit;
+    return limit;
+}
+
 }  // namespace
+
+void ForgetBadTypeWarnings() { BadTypeWarnings().Forget(); }
 
 MMORPGPacket::MMORPGPacket() : m_Dispatcher(NewPackageDispatcher()) {
     RaisePeak();
@@ -86,16 +129,18 @@ void MMORPGPacket::CopyFrom(const MMORPGPacket* src) {
 
 void MMORPGPacket::WarnOnBadServerTypes() const {
     if (!ServerTypeInRange(m_PackHead.DestServerType)) {
-        GetLog()->LogWarn(
-            "MMORPGPacket::GetSendData  m_PackHead.DestServerType <= stMin || m_PackHead.DestServerType >= stMax  , "
-            "packType=%d",
-            m_PackHead.packType);
+        BadTypeWarnings().Warn(
+            "bad DestServerType",
+            LineText("MMORPGPacket::GetSendData  m_PackHead.DestServerType <= stMin || "
+                     "m_PackHead.DestServerType >= stMax  , packType=%d",
+                     m_PackHead.packType));
     }
     if (!ServerTypeInRange(m_PackHead.SrcServerType)) {
-        GetLog()->LogWarn(
-            "MMORPGPacket::GetSendData  m_PackHead.SrcServerType <= stMin || m_PackHead.SrcServerType >= stMax  , "
-            "SrcServerType=%d, packType=%d",
-            m_PackHead.SrcServerType, m_PackHead.packType);
+        BadTypeWarnings().Warn(
+            "bad SrcServerType",
+            LineText("MMORPGPacket::GetSendData  m_PackHead.SrcServerType <= stMin || "
+                     "m_PackHead.SrcServerType >= stMax  , SrcServerType=%d, packType=%d",
+                     m_PackHead.SrcServerType, m_PackHead.packType));
     }
 }
 

@@ -101,4 +101,9 @@ public:
     bool CanFree() const override { return false; }
 };
 
+// The warnings for packets framed with a bad server type are limited for
+// the whole process (a few lines, then a summary per interval); this
+// forgets what was counted so far, for tests that each expect their line.
+void ForgetBadTypeWarnings();
+
 }  // namespace MMORPG

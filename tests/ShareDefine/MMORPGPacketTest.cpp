@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "ShareDefine/PackageDispatcher.h"
+#include "platform/Tick.h"
 #include "tests/support/CapturingLog.h"
 
 namespace {
@@ -35,6 +38,7 @@ tagPackHead SampleHead() {
 
 class PacketTest : public ::testing::Test {
 protected:
+    void SetUp() override { MMORPG::ForgetBadTypeWarnings(); }
     testsupport::ScopedCapturingLog log;
 };
 
@@ -135,6 +139,26 @@ TEST_F(PacketTest, SrcServerTypeOutOfRangeIsWarnedWithTypeAndPackType) {
     EXPECT_EQ(log->Texts(llWarn),
               std::vector<std::string>{"MMORPGPacket::GetSendData  m_PackHead.SrcServerType <= stMin || "
                                        "m_PackHead.SrcServerType >= stMax  , SrcServerType=14, packType=7"});
+}
+
+TEST_F(PacketTest, AFloodOfBadSourceTypesWritesItsFirstLinesThenASummary) {
+    plat::TestClock clock(1000000);
+    MMORPGPacket packet;
+    tagPackHead head = SampleHead();
+    head.SrcServerType = 200;
+    packet.SetPackHead(&head);
+    const size_t before = log->Texts(llWarn).size();
+    for (int i = 0; i < 1000; ++i) EXPECT_EQ(packet.GetSendData().size(), 15u);  // still framed and sent
+    EXPECT_LE(log->Texts(llWarn).size() - before, 5u);
+    clock.Advance(10000);
+    packet.GetSendData();
+    const std::vector<std::string> lines = log->Texts(llWarn);
+    EXPECT_NE(std::find_if(lines.begin(), lines.end(),
+                           [](const std::string& line) {
+                               return line.find("packets framed for sending: ") == 0 &&
+                                      line.find(" more bad SrcServerType lines in the last 10 s") != std::string::npos;
+                           }),
+              lines.end());
 }
 
 TEST_F(PacketTest, ReadDataZeroEmptiesThePayload) {
