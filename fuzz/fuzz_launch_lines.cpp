@@ -33,15 +33,13 @@ Lines Read(const uint8_t* data, const std::vector<size_t>& chunks, bool takeAfte
     CLaunchLineReader reader(kMaxLine);
     Lines result;
     std::string line;
-    size_t at = 0;
-    for (const size_t chunk : chunks) {
-        const std::vector<char> read(data + at, data + at + chunk);
-        at += chunk;
+    fuzzsupport::ForEachRead(data, chunks, [&](const std::vector<char>& read) {
         const bool good = reader.Feed(read.data(), read.size());
         FUZZ_CHECK(good == !reader.IsBad());
-        if (!good) break;
+        if (!good) return false;
         while (takeAfterEachRead && reader.NextLine(line)) result.lines.push_back(line);
-    }
+        return true;
+    });
     while (reader.NextLine(line)) result.lines.push_back(line);
     result.bad = reader.IsBad();
     FUZZ_CHECK(!reader.HasLine());

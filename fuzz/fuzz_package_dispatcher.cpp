@@ -89,19 +89,15 @@ Outcome FeedInChunks(const Mode& mode, const uint8_t* data, size_t size, const s
     dispatcher.SetUseCRC(mode.crc);
     dispatcher.SetOnPack({&Collector::OnPack, &collector});
     dispatcher.SetOnError({&Collector::OnError, &collector});
-    size_t at = 0;
-    for (const size_t chunk : chunks) {
-        // Each chunk in a buffer of its own size, as a read hands it over:
-        // the sanitizer sees any read past the chunk.
-        std::vector<char> copy(data + at, data + at + chunk);
+    fuzzsupport::ForEachRead(data, chunks, [&](const std::vector<char>& read) {
         try {
-            dispatcher.Feed(copy.data(), static_cast<int>(copy.size()));
+            dispatcher.Feed(read.data(), static_cast<int>(read.size()));
         } catch (const PackCRCError&) {
             outcome.broken = true;
         }
-        at += chunk;
-        if (outcome.broken) return outcome;  // the link is closed here
-    }
+        return !outcome.broken;  // the link is closed here
+    });
+    if (outcome.broken) return outcome;
     outcome.pending = dispatcher.PendingBytes();
     return outcome;
 }

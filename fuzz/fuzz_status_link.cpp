@@ -36,21 +36,18 @@ Received ReadLoop(const uint8_t* data, const std::vector<size_t>& chunks) {
     Received received;
     CSSFrameCodec codec;
     std::string body;
-    size_t at = 0;
-    for (const size_t chunk : chunks) {
-        const std::vector<char> read(data + at, data + at + chunk);
-        at += chunk;
+    fuzzsupport::ForEachRead(data, chunks, [&](const std::vector<char>& read) {
         codec.Append(read.data(), read.size());
         for (;;) {
             const CSSFrameCodec::Result result = codec.Next(body);
             if (result == CSSFrameCodec::Result::Bad) {
                 received.bad = true;
-                return received;
+                return false;
             }
-            if (result == CSSFrameCodec::Result::NeedMore) break;
+            if (result == CSSFrameCodec::Result::NeedMore) return true;
             received.frames.push_back(body);
         }
-    }
+    });
     return received;
 }
 

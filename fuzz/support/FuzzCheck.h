@@ -48,4 +48,17 @@ inline std::vector<size_t> RandomSplits(const uint8_t* data, size_t size, size_t
 // Every byte on its own: the harshest split.
 inline std::vector<size_t> ByteSplits(size_t total) { return std::vector<size_t>(total, 1); }
 
+// Hands the input over one read at a time, each in a buffer of its own size
+// as a socket read would: the sanitizer sees any read past a chunk.
+// onRead(const std::vector<char>&) returns false to stop.
+template <typename OnRead>
+void ForEachRead(const uint8_t* data, const std::vector<size_t>& chunks, OnRead onRead) {
+    size_t at = 0;
+    for (const size_t chunk : chunks) {
+        const std::vector<char> read(data + at, data + at + chunk);
+        at += chunk;
+        if (!onRead(read)) return;
+    }
+}
+
 }  // namespace fuzzsupport
