@@ -268,8 +268,8 @@ bool INetProcess::SendPass() {
             }
             serverObj->ClearSentThisPass();
         } else {
-            GetLog()->LogWarn("%s, send error : %s", LocationText().c_str(),
-                              NetErrorText(plat::GetLastError()).c_str());
+            serverObj->WarnLimited("send failed",
+                                   LocationText() + ", send error : " + NetErrorText(plat::GetLastError()));
             serverObj->ResetObj();
         }
     }

@@ -80,8 +80,10 @@ int IServerObj::SendQueued() {
     }
     const int flushed = m_Stream.SendBuf_o(nullptr, 0);
     if (flushed <= 0 && plat::GetLastError() != NOTHING_TO_SEND) {
-        GetLog()->LogWarn("%s, m_Recorder = %d, GameServer Send Failed, ret = %d, error : %s", LocationText().c_str(),
-                          m_Recorder, flushed, NetErrorText(plat::GetLastError()).c_str());
+        char text[256];
+        std::snprintf(text, sizeof(text), "%s, m_Recorder = %d, GameServer Send Failed, ret = %d, error : %s",
+                      LocationText().c_str(), m_Recorder, flushed, NetErrorText(plat::GetLastError()).c_str());
+        WarnLimited("send failed", text);
         return 0;
     }
     return 1;
@@ -97,8 +99,7 @@ int IServerObj::SendOne(MMORPG::MMORPGPacket& packet) {
     OnBeforeSend(&packet, m_Frame.data(), len);
     const int written = m_Stream.SendBuf_o(m_Frame.data(), len);
     if (written < 1 && plat::GetLastError() != NOTHING_TO_SEND) {
-        GetLog()->LogWarn("%s, GameServer Send Failed : %s", LocationText().c_str(),
-                          NetErrorText(plat::GetLastError()).c_str());
+        WarnLimited("send failed", LocationText() + ", GameServer Send Failed : " + NetErrorText(plat::GetLastError()));
         return 0;
     }
     m_SentThisPass += len;

@@ -62,6 +62,9 @@ public:
     // True from a bad frame (wrong magic, length over the bound) until the
     // next ResetObj: the connection is being closed and its bytes are dropped.
     bool IsCutForBadFrame() const { return m_CutForBadFrame; }
+    // Writes a Warn line through the limiter, keyed by the peer's address:
+    // a peer that closes under a burst of sends must not flood the log.
+    void WarnLimited(const char* kind, const std::string& text);
 
     // Per-slot values for the window, read through the slot's client.
     std::string GetPeerIP();
@@ -87,8 +90,6 @@ private:
     static const char* DropLineKind(const MMORPG::tagPackHead& head);
     // False when the packet is a repeat to be dropped here, counted, unlogged.
     bool AdmitDropped(const char* kind);
-    // Writes a Warn line through the limiter, keyed by the peer's address.
-    void WarnLimited(const char* kind, const std::string& text);
     QXNetClient* Client();
     int SendOne(MMORPG::MMORPGPacket& packet);
 
