@@ -207,16 +207,29 @@ int CServerCore::DispatchThunk(void* context, int) { return static_cast<CServerC
 int CServerCore::ProcessThunk(void* context, int) { return static_cast<CServerCore*>(context)->ProcessPackWork(); }
 
 int CServerCore::ProcessPackWork() {
-    m_RouteServer.ProcessNetMsg();
-    m_LoginServer.ProcessNetMsg();
-    m_GameServer.ProcessNetMsg();
-    m_RouteServer.SendAll();
-    m_LoginServer.SendAll();
-    m_GameServer.SendAll();
+    // The services take turns at going first, so that while the relay is
+    // held back one busy service cannot keep the others waiting.
+    INetProcess* const services[] = {&m_RouteServer, &m_LoginServer, &m_GameServer};
+    constexpr int kServiceCount = 3;
+    bool heldBack = false;
+    for (int i = 0; i < kServiceCount; ++i) {
+        if (RelayBacklogFull()) {
+            heldBack = true;
+            break;
+        }
+        services[(m_FirstService + i) % kServiceCount]->ProcessNetMsg();
+    }
+    m_FirstService = (m_FirstService + 1) % kServiceCount;
+    for (INetProcess* service : services) service->SendAll();
+    if (heldBack) return kHeldBackRetryMs;
     const bool workLeft =
         m_RouteServer.HasPendingWork() || m_LoginServer.HasPendingWork() || m_GameServer.HasPendingWork();
     // Everything else that reaches this thread wakes it.
     return workLeft ? 0 : kIdleUntilWokenMs;
+}
+
+bool CServerCore::RelayBacklogFull() {
+    return m_RecvQueue.Count() + m_DataServer.GetSendQueueCount() >= kMaxRelayBacklogPackets;
 }
 
 // ---------------------------------------------------------------------------

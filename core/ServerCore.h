@@ -32,6 +32,15 @@ public:
 
     static constexpr uint32_t kKeepAliveIntervalMs = 30000;
     static constexpr int kDispatchCounterPeriodMs = 1000;
+    // Packets that may wait between the listening services and the
+    // DataServer (the receive queue and the link's send queue). Past it the
+    // process thread leaves the services' messages where they are, so a peer
+    // that sends faster than the relay moves is paused by its own receive
+    // backlog bound instead of growing these queues and delaying everyone.
+    static constexpr int kMaxRelayBacklogPackets = 512;
+    // How soon a held-back process thread looks again (it serves the
+    // network meanwhile).
+    static constexpr int kHeldBackRetryMs = 1;
 
     CServerCore();
     CServerCore(const CServerCore&) = delete;
@@ -89,6 +98,7 @@ private:
                            const char* reached, int servicesToUndo);
     void UndoStart(int servicesToUndo);
 
+    bool RelayBacklogFull();
     void Route(MMORPG::MMORPGPacket* packet);
     void BroadcastToAll(MMORPG::MMORPGPacket* packet);
     void BroadcastToService(INetProcess& service, uint8_t serverType, MMORPG::MMORPGPacket* packet);
@@ -108,6 +118,7 @@ private:
     RouteServerCore m_RouteServer;
     PacketQueue m_RecvQueue;  // every link pushes here; only the dispatch thread pops
     SecCounter m_DispatchCounter{kDispatchCounterPeriodMs};
+    int m_FirstService = 0;            // process thread only: the service served first next pass
     uint32_t m_LastKeepAliveTick = 0;  // dispatch thread only
     bool m_KeepAliveSent = false;      // dispatch thread only: the first idle pass sends at once
     bool m_Running = false;
