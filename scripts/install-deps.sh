@@ -15,6 +15,7 @@ PACKAGES=(
   libasio-dev libsimpleini-dev libcli11-dev
   zlib1g-dev libssl-dev
   python3-dev swig
+  libsystemd-dev libcpp-httplib-dev
   qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6opengl6-dev libgl-dev
   xvfb xauth fonts-wqy-zenhei
   libgtest-dev libgmock-dev googletest libbenchmark-dev
