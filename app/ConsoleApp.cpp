@@ -29,15 +29,21 @@ int ConsoleApp::Run(const std::vector<std::string>& arguments) {
     m_NextRefresh = Clock::now() + std::chrono::milliseconds(kRefreshIntervalMs);
     m_NextLaunch = Clock::now() + std::chrono::milliseconds(kLaunchIntervalMs);
     const bool created = m_Form->FormCreate(createArguments);
+    int exitCode = 0;
     if (created && !m_Form->ExitRequested()) {
-        while (!m_Form->ExitRequested() && !m_View.TerminateRequested()) Pump(kRefreshIntervalMs);
+        while (!m_Form->ExitRequested() && !m_View.TerminateRequested() && !EndsForBadSetting()) {
+            Pump(kRefreshIntervalMs);
+        }
     }
+    // Nobody is there to fix the file and press Start again: a service
+    // manager sees the configuration error and does not restart in a loop.
+    if (EndsForBadSetting()) exitCode = kExitBadSetting;
     m_Form->FormDestroy();
-    return m_Form->ExitCode();
+    return exitCode != 0 ? exitCode : m_Form->ExitCode();
 }
 
 void ConsoleApp::Pump(int waitMs) {
-    pollfd fds[2] = {{m_CloseSignals.Fd(), POLLIN, 0}, {m_Window ? m_Window->Fd() : -1, POLLIN, 0}};
+    pollfd fds[2] = {{m_Signals.Fd(), POLLIN, 0}, {m_Window ? m_Window->Fd() : -1, POLLIN, 0}};
     const int timeout = std::max(0, std::min(waitMs, MillisecondsToNextTimer()));
     const int ready = ::poll(fds, 2, timeout);
     if (ready > 0 && (fds[0].revents & POLLIN)) OnSignal();
@@ -49,8 +55,12 @@ void ConsoleApp::Pump(int waitMs) {
 
 void ConsoleApp::OnWindowMessage(const plat::WindowMessage& message) { m_Form->WindowProc(ToMainWindowMessage(message)); }
 
+bool ConsoleApp::EndsForBadSetting() const { return m_Autostart && m_Form->StartFailedForGood(); }
+
 void ConsoleApp::OnSignal() {
-    m_CloseSignals.Drain();
+    const plat::ServiceSignals::Taken taken = m_Signals.Drain();
+    if (taken.reopenLogs) m_Form->ReopenLogFiles();
+    if (!taken.close) return;
     // A signal that comes while the close is already under way changes nothing.
     if (m_Closing) return;
     m_Closing = true;

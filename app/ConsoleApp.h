@@ -4,6 +4,8 @@
 // signal descriptor and the two timers, and runs the loop that dispatches
 // them on the window thread. SIGTERM and SIGINT are a confirmed close: the
 // relay stops in order, then the destroy handler runs and the exit code is 0.
+// SIGHUP reopens the log files. The daemon ends with 78 when a bad setting
+// refuses its start.
 #pragma once
 
 #include <chrono>
@@ -13,7 +15,7 @@
 
 #include "app/ConsoleView.h"
 #include "app/MainForm.h"
-#include "platform/CloseSignals.h"
+#include "platform/ServiceSignals.h"
 
 namespace plat {
 class MessageWindow;
@@ -29,6 +31,8 @@ public:
     // The daemon has no operator to press Start again after a start attempt
     // that the StatusServer link ended: it retries at this pace.
     static constexpr int kStartRetryIntervalMs = 5000;
+    // The exit code of a daemon whose start a bad setting refused (EX_CONFIG).
+    static constexpr int kExitBadSetting = 78;
 
     // autostart: start the relay during creation even without the loader's
     // "autostart" command line (the daemon does).
@@ -48,9 +52,10 @@ private:
     void RunDueTimers();
     int MillisecondsToNextTimer() const;
     void RetryStartIfDue(Clock::time_point now);
+    bool EndsForBadSetting() const;
 
     const bool m_Autostart;
-    plat::CloseSignals m_CloseSignals;  // first: before any thread exists
+    plat::ServiceSignals m_Signals;  // first: before any thread exists
     ConsoleView m_View;
     std::unique_ptr<TfrmVarnholt> m_Form;
     std::unique_ptr<plat::MessageWindow> m_Window;

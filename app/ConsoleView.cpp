@@ -4,6 +4,8 @@
 
 #include <ctime>
 
+#include "platform/ServiceNotify.h"
+
 void ConsoleView::Print(const std::string& what, const std::string& text) {
     timeval now{};
     gettimeofday(&now, nullptr);
@@ -23,6 +25,7 @@ void ConsoleView::SetStatusText(const std::string& text) {
     if (text == m_LastStatus) return;
     m_LastStatus = text;
     Print("status", text);
+    plat::service::NotifyStatus(text);
 }
 
 void ConsoleView::SetStartStopButton(const std::string& caption, bool visible, bool enabled) {

@@ -15,6 +15,7 @@
 #include "infra/LaunchServerDLLProxy.h"
 #include "infra/Log.h"
 #include "infra/ThreadManager.h"
+#include "platform/ServiceNotify.h"
 #include "platform/CrashReporter.h"
 #include "platform/SingleInstanceGuard.h"
 #include "platform/WindowMessage.h"
@@ -226,6 +227,7 @@ void TfrmVarnholt::StartRelay() {
     core->StartThreads();
     m_View.SetStartStopButton("Start", true, false);
     StartSettings settings;
+    m_ConfigProblem.clear();
     if (!ApplyServiceLimits() || !ReadStartSettings(settings)) {
         // A malformed or impossible setting would fail every attempt the
         // same way: say which key, and do not retry.
@@ -253,6 +255,7 @@ void TfrmVarnholt::StartRelay() {
     GetLog()->LogRun("Starting Threads...OK!");
     GetLog()->LogRun("Server Start Success!");
     m_View.EchoLogLine("Server Start Success!");
+    plat::service::NotifyReady();
     m_StartTick = plat::GetTickMs();
     m_StartTimeText = LocalDateTimeText();
     m_View.SetStartTimeLabel(m_StartTimeText, true);
@@ -348,8 +351,14 @@ void TfrmVarnholt::ShowState(bool running) {
 bool TfrmVarnholt::CloseQuery() { return m_View.AskYesNo("Close Ask", "Close Sure?"); }
 
 void TfrmVarnholt::FormClose() {
+    plat::service::NotifyStopping();
     if (CoreRunning()) StopRelay();
     m_ExitRequested = true;
+}
+
+void TfrmVarnholt::ReopenLogFiles() {
+    GetLog()->ReopenFiles();
+    GetLog()->LogRun("Log files reopened");
 }
 
 void TfrmVarnholt::FormDestroy() {

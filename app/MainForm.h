@@ -81,6 +81,8 @@ public:
     void FormClose();
     // The destroy handler.
     void FormDestroy();
+    // Both log files are closed and opened anew by name (after a rotation).
+    void ReopenLogFiles();
     // The replacement window procedure; true when the message was handled.
     bool WindowProc(const MainWindowMessage& message);
     // The 500 ms launch timer.

@@ -7,6 +7,7 @@
 #include "infra/Log.h"
 #include "infra/SingleThread.h"
 #include "infra/ThreadManager.h"
+#include "platform/ServiceNotify.h"
 #include "platform/Tick.h"
 #include "ShareDefine/MMORPGPacketPool.h"
 #include "ShareDefine/NetIoIdleWait.h"
@@ -237,6 +238,9 @@ bool CServerCore::RelayBacklogFull() {
 // ---------------------------------------------------------------------------
 
 int CServerCore::DispatchPackWork() {
+    // Busy or idle, a dispatch thread that still passes here keeps the
+    // service manager's watchdog fed; a stuck one lets it fire.
+    plat::service::PingWatchdogIfDue();
     if (m_RecvQueue.Count() == 0) {
         SendKeepAlive();
         return IdleSleepMs();
@@ -343,7 +347,11 @@ int CServerCore::IdleSleepMs() const {
     const uint32_t sinceLast = plat::GetTickMs() - m_LastKeepAliveTick;
     if (!m_KeepAliveSent || sinceLast >= kKeepAliveIntervalMs) return 1;
     const uint32_t untilDue = kKeepAliveIntervalMs - sinceLast;
-    return static_cast<int>(std::min<uint32_t>(untilDue, kIdleUntilWokenMs));
+    int sleepMs = static_cast<int>(std::min<uint32_t>(untilDue, kIdleUntilWokenMs));
+    // A short watchdog interval must not pass during one idle sleep.
+    const int watchdogMs = plat::service::WatchdogPingIntervalMs();
+    if (watchdogMs > 0) sleepMs = std::min(sleepMs, watchdogMs);
+    return sleepMs;
 }
 
 void CServerCore::SendKeepAliveTo(INetProcess& service, uint8_t serverType) {

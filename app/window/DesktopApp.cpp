@@ -66,7 +66,7 @@ int DesktopApp::Run(const std::vector<std::string>& arguments) {
     if (m_MessageWindow) m_MessageWindow->SetRefusedHandler(&LogRefusedWindowMessage);
     m_Window = std::make_unique<TfrmVarnholtWindow>(&PostToLoaderWindow);
     WatchMessageWindow();
-    WatchCloseSignals();
+    WatchSignals();
     m_LaunchTimer.setInterval(kLaunchIntervalMs);
     QObject::connect(&m_LaunchTimer, &QTimer::timeout, [this] {
         if (m_Window->LaunchTimerEnabled()) m_Window->Flow().LaunchTimerTick();
@@ -100,18 +100,20 @@ void DesktopApp::WatchMessageWindow() {
     });
 }
 
-void DesktopApp::WatchCloseSignals() {
-    if (m_CloseSignals.Fd() < 0) return;
-    m_SignalNotifier = std::make_unique<QSocketNotifier>(m_CloseSignals.Fd(), QSocketNotifier::Read);
-    QObject::connect(m_SignalNotifier.get(), &QSocketNotifier::activated, [this] { OnCloseSignal(); });
+void DesktopApp::WatchSignals() {
+    if (m_Signals.Fd() < 0) return;
+    m_SignalNotifier = std::make_unique<QSocketNotifier>(m_Signals.Fd(), QSocketNotifier::Read);
+    QObject::connect(m_SignalNotifier.get(), &QSocketNotifier::activated, [this] { OnSignal(); });
 }
 
 void DesktopApp::OnWindowMessage(const plat::WindowMessage& message) {
     m_Window->Flow().WindowProc(ToMainWindowMessage(message));
 }
 
-void DesktopApp::OnCloseSignal() {
-    m_CloseSignals.Drain();
+void DesktopApp::OnSignal() {
+    const plat::ServiceSignals::Taken taken = m_Signals.Drain();
+    if (taken.reopenLogs) m_Window->Flow().ReopenLogFiles();
+    if (!taken.close) return;
     if (m_Window->Flow().ExitRequested()) return;
     m_Window->Flow().FormClose();
     QApplication::quit();

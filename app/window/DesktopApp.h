@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/CloseSignals.h"
+#include "platform/ServiceSignals.h"
 
 class TfrmVarnholtWindow;
 class ScreenshotTour;
@@ -42,11 +42,11 @@ public:
 private:
     void InstallMessageBoxes();
     void WatchMessageWindow();
-    void WatchCloseSignals();
+    void WatchSignals();
     void OnWindowMessage(const plat::WindowMessage& message);
-    void OnCloseSignal();
+    void OnSignal();
 
-    plat::CloseSignals m_CloseSignals;  // first: before any thread exists
+    plat::ServiceSignals m_Signals;  // first: before any thread exists
     QApplication m_Application;
     std::unique_ptr<TfrmVarnholtWindow> m_Window;
     std::unique_ptr<plat::MessageWindow> m_MessageWindow;

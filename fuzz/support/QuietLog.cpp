@@ -42,7 +42,7 @@ public:
     void LogFatal(const char*, ...) override {}
     void LogV(int, const char*, va_list) override {}
     void Reserved31() override {}
-    void Reserved32() override {}
+    void ReopenFiles() override {}
     void Reserved33() override {}
     void Reserved34() override {}
     void Reserved35() override {}

@@ -58,6 +58,11 @@ void DayFileSink::Write(const LogEntry& entry) {
     }
 }
 
+void DayFileSink::Reopen() {
+    Close();
+    m_RetryAfter = {};
+}
+
 void DayFileSink::Flush() {
     if (!m_File) return;
     try {

@@ -43,6 +43,9 @@ public:
     // Later entries go to files of this directory (with trailing '/') and name.
     void SetLocation(const std::string& directory, const std::string& serverName);
     void Write(const LogEntry& entry);
+    // Closes the file; the next entry opens the file of its day by name,
+    // at once, even within the retry delay of a failed open.
+    void Reopen();
     // Hands buffered lines to the operating system.
     void Flush();
     // Path of the open file, "" when none is open.

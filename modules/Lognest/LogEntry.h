@@ -16,6 +16,7 @@ enum class EntryKind : uint8_t {
     Text,          // a log entry: written (when toFile) and passed to the hook
     SetDirectory,  // text holds the new directory (Linux path with trailing '/')
     SetServerName, // text holds the new server name
+    ReopenFiles,   // both files are closed; the next entry opens them anew
 };
 
 struct LogEntry {

@@ -72,7 +72,10 @@ public:
     /* 29 */ virtual void LogFatal(const char* format, ...) LOGNEST_PRINTF(2) = 0;
     /* 30 */ virtual void LogV(int level, const char* format, va_list args) = 0;
     /* 31 */ virtual void Reserved31() = 0;
-    /* 32 */ virtual void Reserved32() = 0;
+    // Closes both files and opens them anew at their names with the next
+    // entry, after a rotation moved them away (SIGHUP). In order with the
+    // entries logged before it.
+    /* 32 */ virtual void ReopenFiles() = 0;
     /* 33 */ virtual void Reserved33() = 0;
     /* 34 */ virtual void Reserved34() = 0;
     /* 35 */ virtual void Reserved35() = 0;

@@ -100,6 +100,10 @@ void LogWriter::Apply(const LogEntry& entry) {
         case EntryKind::SetServerName:
             m_ServerName = entry.text;
             break;
+        case EntryKind::ReopenFiles:
+            m_DayFile.Reopen();
+            m_WarnFile.Reopen();
+            return;
         case EntryKind::Text:
             if (!entry.toFile) return;
             m_DayFile.Write(entry);

@@ -169,6 +169,8 @@ void LognestService::SetLogDirectory(const char* directory, const char* /*text*/
     EnqueueSetting(EntryKind::SetDirectory, path);
 }
 
+void LognestService::ReopenFiles() { EnqueueSetting(EntryKind::ReopenFiles, ""); }
+
 std::string LognestService::GetLogDirectory() {
     std::lock_guard lock(m_SettingsMutex);
     return m_Directory;

@@ -64,7 +64,7 @@ public:
     void LogFatal(const char* format, ...) override;
     void LogV(int level, const char* format, va_list args) override;
     void Reserved31() override {}
-    void Reserved32() override {}
+    void ReopenFiles() override;
     void Reserved33() override {}
     void Reserved34() override {}
     void Reserved35() override {}

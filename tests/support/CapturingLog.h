@@ -98,7 +98,7 @@ public:
     void LogFatal(const char* format, ...) override { CAPTURE_ENTRY(llFatal); }
     void LogV(int level, const char* format, va_list args) override { Add(level, Format(format, args)); }
     void Reserved31() override {}
-    void Reserved32() override {}
+    void ReopenFiles() override {}
     void Reserved33() override {}
     void Reserved34() override {}
     void Reserved35() override {}
