@@ -8,8 +8,9 @@ JOBS        ?= $(shell nproc)
 CMAKE_FLAGS ?=
 FUZZ_DIR    ?= build-fuzz
 SECONDS     ?= 60
+PREFIX      ?= /opt/varnholt
 
-.PHONY: all deps configure build test test-tsan test-asan bench run screenshot soak test-asan-faults clean
+.PHONY: all deps configure build test test-tsan test-asan bench run screenshot soak test-asan-faults clean install
 
 all: build
 
@@ -52,6 +53,11 @@ test-asan-faults: deps
 	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNHOLT_ASAN=ON -DVARNHOLT_BENCH=OFF
 	cmake --build $(ASAN_DIR) -j $(JOBS) --target $(ASAN_FAULT_TARGETS)
 	LSAN_OPTIONS="suppressions=$(CURDIR)/tests/lsan-suppressions.txt" ctest --test-dir $(ASAN_DIR) -R '$(ASAN_FAULT_TESTS)' --output-on-failure
+
+# The programs, modules, sample runtime folder, systemd unit, system account
+# and logrotate stanza under $(PREFIX); DESTDIR=/some/root stages the tree.
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 
 bench: build
 	@for b in $(BUILD_DIR)/bin/bench_*; do echo "== $$b"; $$b; done

@@ -102,13 +102,17 @@ public:
     }
 
     // Starts <build>/bin/<program> with the arguments, in the folder.
+    // The program runs in the folder (or the subfolder set below) with the
+    // folder as its data root; a program without a leading '/' is one of the build's.
     bool Start(const std::vector<std::string>& arguments = {}, const std::string& program = "VarnholtServerd") {
-        const std::string path = plat::ExecutableDir() + program;
+        const std::string path = program.front() == '/' ? program : plat::ExecutableDir() + program;
+        const std::string outPath = m_Folder / "stdout.txt";
+        const std::string workPath = m_WorkingSubfolder.empty() ? m_Folder.Path() : m_Folder / m_WorkingSubfolder;
         m_Pid = ::fork();
         if (m_Pid == 0) {
-            if (::chdir(m_Folder.Path().c_str()) != 0) ::_exit(120);
+            if (::chdir(workPath.c_str()) != 0) ::_exit(120);
             ::setenv("VARNHOLT_DATA_ROOT", m_Folder.Path().c_str(), 1);
-            const int out = ::open("stdout.txt", O_WRONLY | O_CREAT | O_APPEND, 0644);
+            const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
             ::dup2(out, 1);
             ::dup2(out, 2);
             std::vector<char*> argv;
@@ -120,6 +124,10 @@ public:
         }
         return m_Pid > 0;
     }
+
+    // Runs the program in this folder below the data root (an installed
+    // service's runtime folder) instead of the data root itself.
+    void SetWorkingSubfolder(const std::string& relative) { m_WorkingSubfolder = relative; }
 
     void Signal(int signal) {
         if (m_Pid > 0) ::kill(m_Pid, signal);
@@ -166,6 +174,7 @@ public:
 
 private:
     const TempDir& m_Folder;
+    std::string m_WorkingSubfolder;
     pid_t m_Pid = -1;
     int m_ExitCode = -1;
 };
