@@ -33,7 +33,14 @@ MMORPGPacket* MMORPGPacketPool::Alloc() {
         if (EmptyCountLocked() <= 0) Grow();
         packet = GetEmpty();
         usable = packet != nullptr && packet->m_InUse == 0;
-        if (usable) packet->m_InUse = 1;
+        if (usable) {
+            packet->m_InUse = 1;
+            // Counted under the lock, with Free's count, so the peak is exact.
+            const int inUse = MMORPGPacket::m_Count.fetch_add(1, std::memory_order_relaxed) + 1;
+            if (inUse > m_PeakInUse.load(std::memory_order_relaxed)) {
+                m_PeakInUse.store(inUse, std::memory_order_relaxed);
+            }
+        }
     }
     if (!usable) {
         // A packet found in use is someone else's: it left the free list
@@ -41,7 +48,6 @@ MMORPGPacket* MMORPGPacketPool::Alloc() {
         GetLog()->LogError("MMORPGPacketPool  m_PacketPool.Alloc == NULL");
         return nullptr;
     }
-    MMORPGPacket::m_Count.fetch_add(1, std::memory_order_relaxed);
     return packet;
 }
 

@@ -7,6 +7,8 @@
 // every packet, handed out or not.
 #pragma once
 
+#include <atomic>
+
 #include "ShareDefine/AAutoQueue.h"
 #include "ShareDefine/MMORPGPacket.h"
 
@@ -27,6 +29,8 @@ public:
     // Alloc. Scratch packets and packets not handed out are refused with an
     // Error line and leave m_Count unchanged.
     void Free(MMORPGPacket* pack);
+    // The most packets ever in use at once (any thread; advisory).
+    int GetPeakInUse() const { return m_PeakInUse.load(std::memory_order_relaxed); }
 
 protected:
     // Makes one packet for growth; may throw std::bad_alloc.
@@ -34,6 +38,8 @@ protected:
 
 private:
     void Grow();
+
+    std::atomic<int> m_PeakInUse{0};  // written under m_Lock
 };
 
 }  // namespace MMORPG

@@ -101,6 +101,7 @@ void INetProcess::SetServiceParam(int id, int value) {
 void INetProcess::AddServerObj(QXNetClient* client, std::unique_ptr<IServerObj> serverObj) {
     serverObj->SetWakeTarget(m_WakeTarget);
     serverObj->SetLogLimiter(&m_LogLimiter);
+    serverObj->SetPacketTotals(&m_PacketTotals);
     if (client != nullptr) client->BindUserObj(serverObj.get());
     std::lock_guard lock(m_ServerObjsLock);
     m_ServerObjs.Add(serverObj.release());

@@ -21,6 +21,7 @@
 #include "infra/AList.h"
 #include "infra/IWakeable.h"
 #include "infra/LogRepeatLimiter.h"
+#include "infra/PacketTotals.h"
 #include "infra/SecCounter.h"
 #include "modules/QXNetService/INetService.h"
 #include "ShareDefine/ServerObj.h"
@@ -80,6 +81,8 @@ public:
     const std::string& GetName() const { return m_Name; }
     int GetRecorder() const { return m_Recorder; }
     int GetDispQueueCount() { return m_DispQueue.Count(); }
+    // Packets relayed with this service's peers since the start (any thread).
+    const PacketTotals& GetPacketTotals() const { return m_PacketTotals; }
     // Server objects ever created (one per connection slot used), online or
     // not; the window's lists read it while the process thread adds to it.
     int GetServerObjCount();
@@ -127,6 +130,7 @@ private:
     std::mutex m_OnlineLock;  // guards m_OnlineClients against readers on other threads
     SecCounter m_RecvCounter{1000};
     SecCounter m_SendCounter{1000};
+    PacketTotals m_PacketTotals;  // fed by the server objects
     INetService* m_Service;  // released by the destructor
     PacketQueue* m_TargetQueue;
     PacketQueue m_DispQueue;

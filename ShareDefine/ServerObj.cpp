@@ -103,6 +103,7 @@ int IServerObj::SendOne(MMORPG::MMORPGPacket& packet) {
         return 0;
     }
     m_SentThisPass += len;
+    if (m_PacketTotals != nullptr) m_PacketTotals->AddOut(static_cast<uint32_t>(MMORPG::kPackHeadSize + packet.GetDataLen()));
     return 1;
 }
 
@@ -135,6 +136,7 @@ void IServerObj::OnGetDispatchPack(const char* body, int len) {
         WarnLimited("PackError", "IServerObj::OnGetDispatchPack, PackError : " + HexDump(body, len));
         return;
     }
+    if (m_PacketTotals != nullptr) m_PacketTotals->AddIn(static_cast<uint32_t>(len));
     MMORPG::tagPackHead head;
     MMORPG::MMORPGPacket::ReadPackHead(&head, body, 0);
     const char* dropLine = DropLineKind(head);

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "infra/LogRepeatLimiter.h"
+#include "infra/PacketTotals.h"
 #include "infra/SecCounter.h"
 #include "lib/TestLib/ICOPNetStream.h"
 #include "ShareDefine/CThreadQueue.h"
@@ -59,6 +60,9 @@ public:
     // The owner's limiter for this object's per-peer warnings (process
     // thread); not owned, outlives the object. Null: every line is written.
     void SetLogLimiter(LogRepeatLimiter* limiter) { m_LogLimiter = limiter; }
+    // The owner's totals, which outlive the slot's reuse (process thread);
+    // not owned, outlives the object. Null: nothing is counted.
+    void SetPacketTotals(PacketTotals* totals) { m_PacketTotals = totals; }
     // True from a bad frame (wrong magic, length over the bound) until the
     // next ResetObj: the connection is being closed and its bytes are dropped.
     bool IsCutForBadFrame() const { return m_CutForBadFrame; }
@@ -106,6 +110,7 @@ private:
     bool m_BadFrameSeen = false;    // set by the framer's error closure during a Feed
     bool m_CutForBadFrame = false;  // process thread
     LogRepeatLimiter* m_LogLimiter = nullptr;
+    PacketTotals* m_PacketTotals = nullptr;
     INetService* m_Service;
     const int m_PoolIndex;
 };

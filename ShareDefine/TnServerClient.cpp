@@ -87,6 +87,7 @@ bool TnServerClient::ConnectLocked() {
     if (!m_Socket->SockConnect(m_Host.c_str(), static_cast<uint16_t>(m_Port))) return false;
     m_Generation.fetch_add(1, std::memory_order_acq_rel);
     m_ReconnectedAfterLoss = m_LinkLost.exchange(false, std::memory_order_acq_rel);
+    if (m_ReconnectedAfterLoss) m_Reconnects.fetch_add(1, std::memory_order_relaxed);
     m_ReconnectTick = plat::GetTickMs();
     m_ReceivedSinceConnect.store(false, std::memory_order_relaxed);
     // Whatever waited for the link goes out now.
@@ -200,6 +201,8 @@ bool TnServerClient::WriteHeldBytes(uint32_t generation) {
         OnWriteFailed(generation);
         return false;
     }
+    // Counted now that it went out, as the packet it is (without its frame prefix).
+    m_PacketTotals.AddOut(static_cast<uint32_t>(m_HeldBytes.size() - kPackHeadLen32));
     m_HeldBytes.clear();
     return true;
 }
@@ -212,7 +215,10 @@ bool TnServerClient::SendOne(MMORPG::MMORPGPacket& packet, uint32_t generation) 
     }
     m_SendCounter.AddBytes(static_cast<uint32_t>(len));
     const int written = m_SendStream.SendBuf_o(m_Frame.data(), len);
-    if (written > 0 || plat::GetLastError() == NOTHING_TO_SEND) return true;
+    if (written > 0 || plat::GetLastError() == NOTHING_TO_SEND) {
+        m_PacketTotals.AddOut(static_cast<uint32_t>(MMORPG::kPackHeadSize + packet.GetDataLen()));
+        return true;
+    }
     GetLog()->LogWarn("%s send Error", LocationText().c_str());
     if (GetStopFlag()) {
         // Disconnect() was asked for: this packet is given up.
@@ -241,6 +247,7 @@ void TnServerClient::OnGetDispatchPack(const char* body, int len) {
     MMORPG::tagPackHead head;
     MMORPG::MMORPGPacket::ReadPackHead(&head, body, 0);
     m_RecvCounter.AddBytes(static_cast<uint32_t>(len));
+    m_PacketTotals.AddIn(static_cast<uint32_t>(len));
     OnRecvPack(&head, body + MMORPG::kPackHeadSize, len - MMORPG::kPackHeadSize);
     if (PackRecorder* recorder = PackRecorderManager::Instance().FindRecorder(m_Recorder)) {
         recorder->Recv().AddRecord(body, len);

@@ -21,6 +21,7 @@
 #include <mutex>
 #include <string>
 
+#include "infra/PacketTotals.h"
 #include "infra/SecCounter.h"
 #include "lib/TestLib/NetStream.h"
 #include "infra/IWakeable.h"
@@ -76,6 +77,10 @@ public:
     bool GetStopFlag() const { return m_StopFlag.load(std::memory_order_acquire); }
     SecCounter& GetRecvCounter() { return m_RecvCounter; }
     SecCounter& GetSendCounter() { return m_SendCounter; }
+    // Packets relayed over the link since the start, and the connects that
+    // ended a loss (any thread).
+    const PacketTotals& GetPacketTotals() const { return m_PacketTotals; }
+    uint64_t GetReconnectCount() const { return m_Reconnects.load(std::memory_order_relaxed); }
     INqBlockSocket* GetSocket() const { return m_Socket; }
     // The address text that the last Connect was given (any thread).
     std::string GetConnectHost();
@@ -107,6 +112,8 @@ private:
     INqBlockSocket* m_Socket;  // from GetNqBlockSocket, freed by the destructor
     SecCounter m_RecvCounter{1000};
     SecCounter m_SendCounter{1000};
+    PacketTotals m_PacketTotals;
+    std::atomic<uint64_t> m_Reconnects{0};
     std::atomic<bool> m_StopFlag{false};
     CThreadQueue<MMORPG::MMORPGPacket> m_SendQueue;
     TnPackageDispatcher m_Dispatcher;

@@ -74,6 +74,7 @@ struct TfrmVarnholt::StartSettings {
     int routeServerPort = 0;
     int loginServerCount = 0;
     int loginServerPort = 0;
+    int adminPort = 0;
 };
 
 TfrmVarnholt::TfrmVarnholt(IMainView& view, LoaderMessageFunc sendToLoader)
@@ -81,6 +82,7 @@ TfrmVarnholt::TfrmVarnholt(IMainView& view, LoaderMessageFunc sendToLoader)
     s_Instance = this;
     m_HostChecks.Register(m_Extensions);
     m_StatusLink.Register(m_Extensions);
+    m_Admin.Register(m_Extensions);
 }
 
 TfrmVarnholt::~TfrmVarnholt() {
@@ -162,6 +164,7 @@ void TfrmVarnholt::DeclareSettings() {
     }
     settings.WriteString("edtSSIP", "127.0.0.1");
     settings.WriteInt("edtSSPort", 21888);
+    settings.WriteInt("edtAdminPort", 0);  // the admin listener is off unless asked for
 }
 
 void TfrmVarnholt::SaveSettings() {
@@ -248,6 +251,7 @@ void TfrmVarnholt::StartRelay() {
         ReadStartSettings(settings);
     }
     m_Starting = false;
+    m_Admin.SetPort(settings.adminPort);
     ShowState(true);
     m_Extensions.Run(ExtensionPoint::OnStartRun);
     ThreadManager::Instance().StartAll();
@@ -314,6 +318,15 @@ bool TfrmVarnholt::ReadStartSettings(StartSettings& settings) {
                               std::to_string(*key.out) + " is not a count (1 or more)";
             return false;
         }
+    }
+    if (!m_SettingsFile->ReadIntChecked("edtAdminPort", 0, settings.adminPort)) {
+        m_ConfigProblem = std::string("Bad setting edtAdminPort in ") + kSettingsPath + ": not a number";
+        return false;
+    }
+    if (settings.adminPort < 0 || settings.adminPort > 65535) {
+        m_ConfigProblem = std::string("Bad setting edtAdminPort in ") + kSettingsPath + ": " +
+                          std::to_string(settings.adminPort) + " is not a port (0 to 65535; 0 leaves the admin listener off)";
+        return false;
     }
     settings.dataServerIP = m_NodeFile->ReadString("edtDataServerIP", "");
     if (settings.dataServerIP.empty()) {

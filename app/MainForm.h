@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/AdminExtension.h"
 #include "app/HostChecksExtension.h"
 #include "app/IMainView.h"
 #include "app/StartupExtensions.h"
@@ -148,6 +149,7 @@ private:
     std::string m_LastLaunchRefusal;
     HostChecksExtension m_HostChecks;
     StatusLinkExtension m_StatusLink{m_View, m_SettingsFile};
+    AdminExtension m_Admin;
 
     static TfrmVarnholt* s_Instance;  // for the launch controller's plain callbacks
 };

@@ -16,6 +16,10 @@
 #                   StatusServer, so the rows run with the status link up
 #   WINDOW=0        1: the desktop program with its window open (under a
 #                   private Xvfb, on the Watch page) instead of the daemon
+#   ADMIN_SCRAPE=0  1: the gateway runs its admin listener (edtAdminPort) and
+#                   curl scrapes /metrics once a second while a gateway row
+#                   runs; the row then ends with the scrapes answered and the
+#                   slowest answer
 # Prints one line per row and the gateway's CPU per round trip (user+system
 # time of the gateway process over the row, divided by its round trips).
 set -euo pipefail
@@ -35,6 +39,9 @@ rss_kib() { awk '/^VmRSS:/ {print $2}' "/proc/$1/status"; }
 runtime=$(mktemp -d)
 data_port=$(free_port); route_port=$(free_port); game_port=$(free_port); login_port=$(free_port)
 status_ip=; status_port=0; status_pid=
+admin_port=0
+admin_note=
+if [ "${ADMIN_SCRAPE:-0}" = 1 ]; then admin_port=$(free_port); admin_note="; admin /metrics scraped every second"; fi
 if [ "${STATUS_LINK:-0}" = 1 ]; then
   status_ip=127.0.0.1; status_port=$(free_port)
   "$bin/varnstatus" --serve --port "$status_port" > "$runtime/status.txt" 2>&1 &
@@ -44,8 +51,8 @@ fi
 mkdir -p "$runtime/Config" "$runtime/C"
 printf '/noexecute=optin\n' > "$runtime/C/Boot.ini"
 printf '[VarnholtServer]\nedtDataServerIP=127.0.0.1\nedtMutexSign=\n' > "$runtime/VarnholtServer.ini"
-printf '[VarnholtServer]\nedtDataServerPort=%s\nedtRouteServerPort=%s\nedtRouteServerCount=16\nedtGameServerPort=%s\nedtGameServerCount=1\nedtLoginServerPort=%s\nedtLoginServerCount=1\nedtSSIP=%s\nedtSSPort=%s\n' \
-  "$data_port" "$route_port" "$game_port" "$login_port" "$status_ip" "$status_port" > "$runtime/Config/Config.ini"
+printf '[VarnholtServer]\nedtDataServerPort=%s\nedtRouteServerPort=%s\nedtRouteServerCount=16\nedtGameServerPort=%s\nedtGameServerCount=1\nedtLoginServerPort=%s\nedtLoginServerCount=1\nedtSSIP=%s\nedtSSPort=%s\nedtAdminPort=%s\n' \
+  "$data_port" "$route_port" "$game_port" "$login_port" "$status_ip" "$status_port" "$admin_port" > "$runtime/Config/Config.ini"
 
 "$bin/varnsim" dataserver --port "$data_port" --quiet > "$runtime/dataserver.txt" 2>&1 &
 sim_pid=$!
@@ -89,11 +96,26 @@ idle_rss=$(rss_kib "$gateway_pid")
 # run_row NAME PORT CONNECTIONS WINDOW SIZE [through-gateway: 1|0]
 run_row() {
   local name=$1 port=$2 connections=$3 window=$4 size=$5 gateway=$6
-  local before after out trips rtps mbps p50 p99 p999 cpu_us=""
+  local before after out trips rtps mbps p50 p99 p999 cpu_us="" scraper_pid="" scrapes=""
+  if [ "$gateway" = 1 ] && [ "$admin_port" != 0 ]; then
+    : > "$runtime/scrapes.txt"
+    ( while :; do
+        curl -s -o /dev/null -m 5 -w '%{http_code} %{time_total}\n' "http://127.0.0.1:$admin_port/metrics" \
+          >> "$runtime/scrapes.txt" || true
+        sleep 1
+      done ) &
+    scraper_pid=$!
+  fi
   before=$(cpu_ticks "$gateway_pid")
   out=$("$bin/varnsim" route --port "$port" --connections "$connections" --window "$window" --size "$size" \
         --duration "$duration" --count 0 --json --quiet --timeout 30)
   after=$(cpu_ticks "$gateway_pid")
+  if [ -n "$scraper_pid" ]; then
+    kill "$scraper_pid" 2>/dev/null || true
+    wait "$scraper_pid" 2>/dev/null || true
+    scrapes=$(awk '$1 == 200 {ok++} {if ($2 > max) max = $2; n++}
+                   END {printf "scrapes %d/%d ok, slowest %.1f ms", ok, n, max * 1000}' "$runtime/scrapes.txt")
+  fi
   trips=$(echo "$out" | json_field replies)
   rtps=$(echo "$out" | json_field round_trips_per_s)
   mbps=$(echo "$out" | json_field mb_per_s)
@@ -101,12 +123,12 @@ run_row() {
   if [ "$gateway" = 1 ] && [ "$trips" -gt 0 ]; then
     cpu_us=$(python3 -c "print(f'{($after - $before) / $ticks * 1e6 / $trips:.2f}')")
   fi
-  printf '%-28s %12.0f rt/s %9.2f MB/s  p50 %6s us  p99 %6s us  p99.9 %6s us  %s\n' \
-    "$name" "$rtps" "$mbps" "$p50" "$p99" "$p999" "${cpu_us:+gateway CPU ${cpu_us} us/rt}"
+  printf '%-28s %12.0f rt/s %9.2f MB/s  p50 %6s us  p99 %6s us  p99.9 %6s us  %s%s\n' \
+    "$name" "$rtps" "$mbps" "$p50" "$p99" "$p999" "${cpu_us:+gateway CPU ${cpu_us} us/rt}" "${scrapes:+  $scrapes}"
   echo "$rtps" > "$runtime/last_rtps"
 }
 
-echo "relay benchmark: ${duration}s per row; gateway idle RSS ${idle_rss} KiB${GATEWAY_CPUS:+; gateway on CPU(s) $GATEWAY_CPUS}${status_pid:+; status link up}${xvfb_pid:+; desktop window open}"
+echo "relay benchmark: ${duration}s per row; gateway idle RSS ${idle_rss} KiB${GATEWAY_CPUS:+; gateway on CPU(s) $GATEWAY_CPUS}${status_pid:+; status link up}${admin_note:-}${xvfb_pid:+; desktop window open}"
 for size in 64 1024; do
   ratios=()
   for _ in $(seq "$repeat"); do

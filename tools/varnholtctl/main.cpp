@@ -1,8 +1,10 @@
 // varnholtctl: the loader for the gateway from a shell. "start" starts it the
 // way the suite's loader does and waits for its start report, "close" asks a
-// running gateway to close, "launch" talks to its launch controller.
+// running gateway to close, "launch" talks to its launch controller,
+// "status" shows what its admin listener reports.
 // Exit codes: 0 done, 1 failed or refused (the reason on standard error),
-// 2 bad command line.
+// 2 bad command line. "status": 0 healthy, 1 unhealthy, 2 listener not
+// reachable (or no port known).
 #include <CLI/CLI.hpp>
 
 #include <iostream>
@@ -10,6 +12,7 @@
 #include "tools/varnholtctl/CloseCommand.h"
 #include "tools/varnholtctl/LaunchCommand.h"
 #include "tools/varnholtctl/StartCommand.h"
+#include "tools/varnholtctl/StatusCommand.h"
 
 namespace {
 
@@ -50,6 +53,16 @@ void AddLaunch(CLI::App& app, LaunchOptions& options) {
         ->check(CLI::NonNegativeNumber);
 }
 
+void AddStatus(CLI::App& app, StatusOptions& options) {
+    auto* command = app.add_subcommand("status", "Show the health and figures of a running gateway's admin listener");
+    command->add_option("--port", options.port, "Admin listener port (default: edtAdminPort of the settings file)")
+        ->check(CLI::Range(1, 65535));
+    command->add_option("--settings", options.settings,
+                        "Settings file to read edtAdminPort from (default: Config/Config.ini below the data root)");
+    command->add_option("--timeout", options.timeoutSeconds, "Seconds to wait for each answer (default 5)")
+        ->check(CLI::PositiveNumber);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -61,6 +74,8 @@ int main(int argc, char** argv) {
     AddStart(app, start);
     AddClose(app, close);
     AddLaunch(app, launch);
+    StatusOptions status;
+    AddStatus(app, status);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -68,5 +83,6 @@ int main(int argc, char** argv) {
     }
     if (app.got_subcommand("start")) return StartCommand(start, std::cout, std::cerr).Run();
     if (app.got_subcommand("close")) return CloseCommand(close, std::cout, std::cerr).Run();
+    if (app.got_subcommand("status")) return StatusCommand(status, std::cout, std::cerr).Run();
     return LaunchCommand(launch, std::cout, std::cerr).Run();
 }
