@@ -1,8 +1,13 @@
 #include "ShareDefine/TnServerClient.h"
 
+#include <sys/socket.h>
+
+#include <cerrno>
+
 #include "diag/PackRecorderManager.h"
 #include "infra/Log.h"
 #include "infra/SourceLocation.h"
+#include "infra/SingleThread.h"
 #include "infra/ThreadManager.h"
 #include "platform/LastError.h"
 #include "platform/Tick.h"
@@ -23,21 +28,86 @@ TnServerClient::~TnServerClient() {
 }
 
 bool TnServerClient::PushSend(MMORPG::MMORPGPacket* packet) {
-    if (packet == nullptr) return false;
-    const int srcType = packet->GetSrcServerType();
+    if (packet == nullptr || !Accepts(*packet)) return false;
+    m_SendQueue.Push(packet);
+    return true;
+}
+
+bool TnServerClient::WriteOrPush(MMORPG::MMORPGPacket* packet) {
+    if (packet == nullptr || !Accepts(*packet)) return false;
+    // Without a send thread to finish a partial write or keep a failed one,
+    // everything is queued.
+    const bool senderRuns = m_Sender.load(std::memory_order_acquire) != nullptr;
+    if (senderRuns && m_SendQueue.Count() == 0 && TryDirectWrite(*packet)) {
+        FreePacket(packet);
+        return true;
+    }
+    m_SendQueue.Push(packet);
+    return true;
+}
+
+bool TnServerClient::Accepts(MMORPG::MMORPGPacket& packet) {
+    const int srcType = packet.GetSrcServerType();
     if (srcType < 1 || srcType > 13) {
         GetLog()->LogError("TnServerClient::PushSend  SrcServerType(%d) <= MMORPG::stMin || SrcServerType >= MMORPG::stMax",
                            srcType);
         return false;
     }
-    const int packType = packet->GetPackType();
+    const int packType = packet.GetPackType();
     if (packType < 1 || packType > 14) {
         GetLog()->LogError("TnServerClient::PushSend  Type(%d) < atNormal || Type >= atMax", packType);
         return false;
     }
-    if (!packet->IsInUse()) return false;
-    m_SendQueue.Push(packet);
+    return packet.IsInUse();
+}
+
+bool TnServerClient::TryDirectWrite(MMORPG::MMORPGPacket& packet) {
+    std::unique_lock write(m_WriteLock, std::try_to_lock);
+    if (!write.owns_lock()) return false;  // the send thread is writing
+    // Anything older that still waits goes first, on the send thread.
+    if (m_SendQueue.Count() > 0 || !m_HeldBytes.empty() || m_SendStream.BufferedBytes() > 0) return false;
+    // Held while writing: the receive thread cannot close or re-make the
+    // socket under this write; while it does either, the packet is queued.
+    std::unique_lock connect(m_ConnectLock, std::try_to_lock);
+    if (!connect.owns_lock() || m_LinkLost.load(std::memory_order_acquire) || GetStopFlag() || !SockIsConnected()) {
+        return false;
+    }
+    const uint32_t generation = m_Generation.load(std::memory_order_acquire);
+    packet.BuildSendData(m_DirectFrame);
+    const size_t len = m_DirectFrame.size();
+    const ssize_t written = ::send(m_Socket->SockGetHandle(), m_DirectFrame.data(), len, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return false;
+    RecordFrame(m_DirectFrame);
+    const uint32_t packetBytes = static_cast<uint32_t>(MMORPG::kPackHeadSize + packet.GetDataLen());
+    if (written == static_cast<ssize_t>(len)) {
+        m_PacketTotals.AddOut(packetBytes);
+        return true;
+    }
+    if (written > 0) {
+        // The socket took part of it: the rest goes first on the send thread.
+        HoldBytes(m_DirectFrame.data() + written, len - static_cast<size_t>(written), packetBytes);
+    } else {
+        // The link is failing: kept for the next link, as the send thread does.
+        GetLog()->LogWarn("%s send Error", LocationText().c_str());
+        HoldBytes(m_DirectFrame.data(), len, packetBytes);
+        connect.unlock();
+        OnWriteFailed(generation);
+    }
+    if (IWakeable* sender = m_Sender.load(std::memory_order_acquire)) sender->Wake();
     return true;
+}
+
+void TnServerClient::RecordFrame(const std::string& frame) {
+    const int len = static_cast<int>(frame.size());
+    if (PackRecorder* recorder = PackRecorderManager::Instance().FindRecorder(m_Recorder)) {
+        recorder->Send().AddRecord(frame.data(), len);
+    }
+    m_SendCounter.AddBytes(static_cast<uint32_t>(len));
+}
+
+void TnServerClient::HoldBytes(const char* data, size_t len, uint32_t packetBytes) {
+    m_HeldBytes.assign(data, len);
+    m_HeldPacketBytes = packetBytes;
 }
 
 std::string TnServerClient::GetConnectHost() {
@@ -100,7 +170,12 @@ bool TnServerClient::SockIsConnected() { return m_Socket != nullptr && m_Socket-
 void TnServerClient::CreateThreads() {
     ThreadManager& manager = ThreadManager::Instance();
     manager.AddThread(m_Name + "_RecvThread", &TnServerClient::RecvThreadThunk, this, false);
-    SetSenderWakeTarget(manager.AddThread(m_Name + "_SendThread", &TnServerClient::SendThreadThunk, this, false));
+    m_SendThread = manager.AddThread(m_Name + "_SendThread", &TnServerClient::SendThreadThunk, this, false);
+    SetSenderWakeTarget(m_SendThread);
+}
+
+void TnServerClient::SetSendSpinMicros(uint32_t micros) {
+    if (m_SendThread != nullptr) m_SendThread->SetSpinMicros(micros);
 }
 
 void TnServerClient::SetSenderWakeTarget(IWakeable* sender) {
@@ -151,6 +226,7 @@ int TnServerClient::RetryIfDue() {
 }
 
 int TnServerClient::ThreadSendPack() {
+    std::lock_guard write(m_WriteLock);
     const bool hasWork = !m_HeldBytes.empty() || m_SendStream.BufferedBytes() > 0 || m_SendQueue.Count() > 0;
     // A push wakes this thread, and so does the link when it comes back.
     if (!hasWork || !SockIsConnected()) return kIdleUntilWokenMs;
@@ -202,7 +278,7 @@ bool TnServerClient::WriteHeldBytes(uint32_t generation) {
         return false;
     }
     // Counted now that it went out, as the packet it is (without its frame prefix).
-    m_PacketTotals.AddOut(static_cast<uint32_t>(m_HeldBytes.size() - kPackHeadLen32));
+    m_PacketTotals.AddOut(m_HeldPacketBytes);
     m_HeldBytes.clear();
     return true;
 }
@@ -210,10 +286,7 @@ bool TnServerClient::WriteHeldBytes(uint32_t generation) {
 bool TnServerClient::SendOne(MMORPG::MMORPGPacket& packet, uint32_t generation) {
     packet.BuildSendData(m_Frame);
     const int len = static_cast<int>(m_Frame.size());
-    if (PackRecorder* recorder = PackRecorderManager::Instance().FindRecorder(m_Recorder)) {
-        recorder->Send().AddRecord(m_Frame.data(), len);
-    }
-    m_SendCounter.AddBytes(static_cast<uint32_t>(len));
+    RecordFrame(m_Frame);
     const int written = m_SendStream.SendBuf_o(m_Frame.data(), len);
     if (written > 0 || plat::GetLastError() == NOTHING_TO_SEND) {
         m_PacketTotals.AddOut(static_cast<uint32_t>(MMORPG::kPackHeadSize + packet.GetDataLen()));
@@ -225,7 +298,7 @@ bool TnServerClient::SendOne(MMORPG::MMORPGPacket& packet, uint32_t generation) 
         m_SendStream.DropBuffered();
         return true;
     }
-    m_HeldBytes = m_Frame;
+    HoldBytes(m_Frame.data(), m_Frame.size(), static_cast<uint32_t>(MMORPG::kPackHeadSize + packet.GetDataLen()));
     OnWriteFailed(generation);
     return false;
 }

@@ -12,6 +12,12 @@
 // before anything queued later, once the link is back, so no packet is lost
 // or reordered by a reconnect.
 //
+// The fast path: while nothing is queued or being written, WriteOrPush writes
+// the frame itself without blocking (the dispatch thread saves waking the
+// send thread); a write that would block, a backlog, a link being made again
+// and the bytes kept across a loss all stay with the send thread, which
+// holds the same write lock for its pass, so order is the same either way.
+//
 // Threads: PushSend on the core's dispatch thread; Connect and Disconnect on
 // the window thread; OnRecvPack and OnDisconnected on the receive thread.
 #pragma once
@@ -59,8 +65,17 @@ public:
     /* 5 */ virtual void Disconnect();
     /* 6 */ virtual bool Reconnect();
 
+    // PushSend, except that a packet finding the link idle (nothing queued,
+    // held or being written, the link up) is written at once by the caller
+    // without blocking. For a caller with nothing more right behind it: a
+    // burst is cheaper batched by the send thread, one write for many frames.
+    // Only once a send thread is there to take over (SetSenderWakeTarget).
+    bool WriteOrPush(MMORPG::MMORPGPacket* packet);
+
     // Registers the receive and send threads with the thread manager.
     void CreateThreads();
+    // The send thread's poll after work (SingleThread::SetSpinMicros); after CreateThreads.
+    void SetSendSpinMicros(uint32_t micros);
     // The thread that runs ThreadSendPack: woken by every push and whenever
     // the link (re)connects, so it sleeps while there is nothing it can do.
     // Not owned; CreateThreads sets it.
@@ -101,6 +116,14 @@ private:
     // Writes bytes still held from a failed write; false while they wait.
     bool WriteHeldBytes(uint32_t generation);
     bool SendOne(MMORPG::MMORPGPacket& packet, uint32_t generation);
+    // Whether PushSend takes the packet (an Error line when it does not).
+    bool Accepts(MMORPG::MMORPGPacket& packet);
+    // WriteOrPush's fast path; false when the packet has to be queued.
+    bool TryDirectWrite(MMORPG::MMORPGPacket& packet);
+    // The recorder and the per-second counter see every frame as it goes out.
+    void RecordFrame(const std::string& frame);
+    // Keeps a frame (or its unsent tail) to go out first on the next pass.
+    void HoldBytes(const char* data, size_t len, uint32_t packetBytes);
     // A write on the connection of `generation` failed: close that connection
     // (not a newer one) so the receive thread notices and reconnects.
     void OnWriteFailed(uint32_t generation);
@@ -133,10 +156,15 @@ private:
     bool m_ReconnectedAfterLoss = false;
     std::atomic<bool> m_ReceivedSinceConnect{false};
     std::atomic<IWakeable*> m_Sender{nullptr};
+    SingleThread* m_SendThread = nullptr;  // owned by the ThreadManager
 
-    // Send thread only.
+    // Held by whichever thread writes to the socket: the send thread for its
+    // pass, the dispatch thread for a direct write. Guards the fields below.
+    std::mutex m_WriteLock;
     CNetStream m_SendStream;
-    std::string m_HeldBytes;  // frame whose write failed, sent first once the link is back
-    std::string m_Frame;      // the frame being sent; its capacity is reused (send thread)
+    std::string m_HeldBytes;        // bytes whose write failed or was cut short, sent first
+    uint32_t m_HeldPacketBytes = 0;  // the packet they belong to, counted once they are out
+    std::string m_Frame;            // the send thread's frame; its capacity is reused
+    std::string m_DirectFrame;      // the dispatch thread's frame
     char m_RecvBuffer[kRecvBufferSize];
 };

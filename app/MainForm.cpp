@@ -57,6 +57,11 @@ constexpr LimitKey kLimitKeys[] = {
     {"HackAttackValue", 8, 50},
 };
 
+// How long the relay's workers poll after work before they sleep (see the
+// README for the figures behind the default).
+constexpr int kDefaultWorkerSpinMicros = 0;
+constexpr int kMaxWorkerSpinMicros = 1000;
+
 constexpr const char* kKinds[] = {"LoginServer", "RouteServer", "GameServer"};
 
 std::string LocalDateTimeText() { return LocalTimeText("%Y-%m-%d %H:%M:%S"); }
@@ -75,6 +80,7 @@ struct TfrmVarnholt::StartSettings {
     int loginServerCount = 0;
     int loginServerPort = 0;
     int adminPort = 0;
+    int workerSpinMicros = 0;
 };
 
 TfrmVarnholt::TfrmVarnholt(IMainView& view, LoaderMessageFunc sendToLoader)
@@ -165,6 +171,7 @@ void TfrmVarnholt::DeclareSettings() {
     settings.WriteString("edtSSIP", "127.0.0.1");
     settings.WriteInt("edtSSPort", 21888);
     settings.WriteInt("edtAdminPort", 0);  // the admin listener is off unless asked for
+    settings.WriteInt("edtWorkerSpinMicros", kDefaultWorkerSpinMicros);
 }
 
 void TfrmVarnholt::SaveSettings() {
@@ -252,6 +259,7 @@ void TfrmVarnholt::StartRelay() {
     }
     m_Starting = false;
     m_Admin.SetPort(settings.adminPort);
+    core->SetWorkerSpinMicros(static_cast<uint32_t>(settings.workerSpinMicros));
     ShowState(true);
     m_Extensions.Run(ExtensionPoint::OnStartRun);
     ThreadManager::Instance().StartAll();
@@ -291,6 +299,20 @@ bool TfrmVarnholt::ApplyServiceLimits() {
     return true;
 }
 
+bool TfrmVarnholt::ReadBoundedSetting(const char* key, int fallback, int min, int max, const char* rangeText,
+                                      int& value) {
+    if (!m_SettingsFile->ReadIntChecked(key, fallback, value)) {
+        m_ConfigProblem = std::string("Bad setting ") + key + " in " + kSettingsPath + ": not a number";
+        return false;
+    }
+    if (value < min || value > max) {
+        m_ConfigProblem =
+            std::string("Bad setting ") + key + " in " + kSettingsPath + ": " + std::to_string(value) + " " + rangeText;
+        return false;
+    }
+    return true;
+}
+
 bool TfrmVarnholt::ReadStartSettings(StartSettings& settings) {
     struct PortOrCount {
         const char* key;
@@ -319,13 +341,10 @@ bool TfrmVarnholt::ReadStartSettings(StartSettings& settings) {
             return false;
         }
     }
-    if (!m_SettingsFile->ReadIntChecked("edtAdminPort", 0, settings.adminPort)) {
-        m_ConfigProblem = std::string("Bad setting edtAdminPort in ") + kSettingsPath + ": not a number";
-        return false;
-    }
-    if (settings.adminPort < 0 || settings.adminPort > 65535) {
-        m_ConfigProblem = std::string("Bad setting edtAdminPort in ") + kSettingsPath + ": " +
-                          std::to_string(settings.adminPort) + " is not a port (0 to 65535; 0 leaves the admin listener off)";
+    if (!ReadBoundedSetting("edtAdminPort", 0, 0, 65535, "is not a port (0 to 65535; 0 leaves the admin listener off)",
+                            settings.adminPort) ||
+        !ReadBoundedSetting("edtWorkerSpinMicros", kDefaultWorkerSpinMicros, 0, kMaxWorkerSpinMicros,
+                            "is not a spin time (0 to 1000 microseconds; 0 sleeps at once)", settings.workerSpinMicros)) {
         return false;
     }
     settings.dataServerIP = m_NodeFile->ReadString("edtDataServerIP", "");

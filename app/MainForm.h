@@ -117,6 +117,9 @@ private:
     void HandleAutostart(const std::vector<std::string>& arguments);
     void StartRelay();
     void StopRelay();
+    // Reads an integer setting of Config.ini that must lie in [min, max];
+    // false with m_ConfigProblem set when it does not.
+    bool ReadBoundedSetting(const char* key, int fallback, int min, int max, const char* rangeText, int& value);
     bool ReadStartSettings(StartSettings& settings);
     bool ApplyServiceLimits();
     void ShowState(bool running);

@@ -20,6 +20,12 @@
 #                   curl scrapes /metrics once a second while a gateway row
 #                   runs; the row then ends with the scrapes answered and the
 #                   slowest answer
+#   SPIN=           when set, edtWorkerSpinMicros for the gateway (the
+#                   relay workers' poll after work, in microseconds)
+#   HAPROXY=0       1: each gateway row is followed by the same load through a
+#                   plain haproxy (`mode tcp`, its defaults otherwise) in
+#                   front of the DataServer simulator, with haproxy's share of
+#                   the direct row and its CPU per round trip (needs haproxy)
 # Prints one line per row and the gateway's CPU per round trip (user+system
 # time of the gateway process over the row, divided by its round trips).
 set -euo pipefail
@@ -53,9 +59,19 @@ printf '/noexecute=optin\n' > "$runtime/C/Boot.ini"
 printf '[VarnholtServer]\nedtDataServerIP=127.0.0.1\nedtMutexSign=\n' > "$runtime/VarnholtServer.ini"
 printf '[VarnholtServer]\nedtDataServerPort=%s\nedtRouteServerPort=%s\nedtRouteServerCount=16\nedtGameServerPort=%s\nedtGameServerCount=1\nedtLoginServerPort=%s\nedtLoginServerCount=1\nedtSSIP=%s\nedtSSPort=%s\nedtAdminPort=%s\n' \
   "$data_port" "$route_port" "$game_port" "$login_port" "$status_ip" "$status_port" "$admin_port" > "$runtime/Config/Config.ini"
+if [ -n "${SPIN:-}" ]; then echo "edtWorkerSpinMicros=$SPIN" >> "$runtime/Config/Config.ini"; fi
 
 "$bin/varnsim" dataserver --port "$data_port" --quiet > "$runtime/dataserver.txt" 2>&1 &
 sim_pid=$!
+haproxy_pid=
+if [ "${HAPROXY:-0}" = 1 ]; then
+  command -v haproxy > /dev/null || { echo "HAPROXY=1 needs haproxy (apt-get install haproxy)"; exit 1; }
+  haproxy_port=$(free_port)
+  printf 'defaults\n  mode tcp\n  timeout connect 5s\n  timeout client 60s\n  timeout server 60s\nlisten relay\n  bind 127.0.0.1:%s\n  server dataserver 127.0.0.1:%s\n' \
+    "$haproxy_port" "$data_port" > "$runtime/haproxy.cfg"
+  haproxy -db -f "$runtime/haproxy.cfg" > "$runtime/haproxy.txt" 2>&1 &
+  haproxy_pid=$!
+fi
 pin=()
 if [ -n "${GATEWAY_CPUS:-}" ]; then pin=(taskset -c "$GATEWAY_CPUS"); fi
 xvfb_pid=
@@ -75,6 +91,7 @@ cleanup() {
   wait "$gateway_pid" 2>/dev/null || true
   kill -TERM "$sim_pid" 2>/dev/null || true
   wait "$sim_pid" 2>/dev/null || true
+  if [ -n "$haproxy_pid" ]; then kill -TERM "$haproxy_pid" 2>/dev/null || true; wait "$haproxy_pid" 2>/dev/null || true; fi
   if [ -n "$status_pid" ]; then kill -TERM "$status_pid" 2>/dev/null || true; wait "$status_pid" 2>/dev/null || true; fi
   rm -rf "$runtime"
 }
@@ -93,9 +110,11 @@ fi
 sleep 1
 idle_rss=$(rss_kib "$gateway_pid")
 
-# run_row NAME PORT CONNECTIONS WINDOW SIZE [through-gateway: 1|0]
+# run_row NAME PORT CONNECTIONS WINDOW SIZE THROUGH (1: the gateway,
+# haproxy: haproxy, 0: direct); CPU per round trip of the relay in between.
 run_row() {
-  local name=$1 port=$2 connections=$3 window=$4 size=$5 gateway=$6
+  local name=$1 port=$2 connections=$3 window=$4 size=$5 gateway=$6 relay_pid=$gateway_pid
+  if [ "$gateway" = haproxy ]; then relay_pid=$haproxy_pid; fi
   local before after out trips rtps mbps p50 p99 p999 cpu_us="" scraper_pid="" scrapes=""
   if [ "$gateway" = 1 ] && [ "$admin_port" != 0 ]; then
     : > "$runtime/scrapes.txt"
@@ -106,10 +125,10 @@ run_row() {
       done ) &
     scraper_pid=$!
   fi
-  before=$(cpu_ticks "$gateway_pid")
+  before=$(cpu_ticks "$relay_pid")
   out=$("$bin/varnsim" route --port "$port" --connections "$connections" --window "$window" --size "$size" \
         --duration "$duration" --count 0 --json --quiet --timeout 30)
-  after=$(cpu_ticks "$gateway_pid")
+  after=$(cpu_ticks "$relay_pid")
   if [ -n "$scraper_pid" ]; then
     kill "$scraper_pid" 2>/dev/null || true
     wait "$scraper_pid" 2>/dev/null || true
@@ -120,17 +139,20 @@ run_row() {
   rtps=$(echo "$out" | json_field round_trips_per_s)
   mbps=$(echo "$out" | json_field mb_per_s)
   p50=$(echo "$out" | json_field p50_us); p99=$(echo "$out" | json_field p99_us); p999=$(echo "$out" | json_field p999_us)
-  if [ "$gateway" = 1 ] && [ "$trips" -gt 0 ]; then
+  local relay_name=gateway
+  if [ "$gateway" = haproxy ]; then relay_name=haproxy; fi
+  if [ "$gateway" != 0 ] && [ "$trips" -gt 0 ]; then
     cpu_us=$(python3 -c "print(f'{($after - $before) / $ticks * 1e6 / $trips:.2f}')")
   fi
   printf '%-28s %12.0f rt/s %9.2f MB/s  p50 %6s us  p99 %6s us  p99.9 %6s us  %s%s\n' \
-    "$name" "$rtps" "$mbps" "$p50" "$p99" "$p999" "${cpu_us:+gateway CPU ${cpu_us} us/rt}" "${scrapes:+  $scrapes}"
+    "$name" "$rtps" "$mbps" "$p50" "$p99" "$p999" "${cpu_us:+$relay_name CPU ${cpu_us} us/rt}" "${scrapes:+  $scrapes}"
   echo "$rtps" > "$runtime/last_rtps"
 }
 
-echo "relay benchmark: ${duration}s per row; gateway idle RSS ${idle_rss} KiB${GATEWAY_CPUS:+; gateway on CPU(s) $GATEWAY_CPUS}${status_pid:+; status link up}${admin_note:-}${xvfb_pid:+; desktop window open}"
+echo "relay benchmark: ${duration}s per row;${SPIN:+ workers poll ${SPIN} us after work;} gateway idle RSS ${idle_rss} KiB${GATEWAY_CPUS:+; gateway on CPU(s) $GATEWAY_CPUS}${status_pid:+; status link up}${admin_note:-}${xvfb_pid:+; desktop window open}"
 for size in 64 1024; do
   ratios=()
+  proxy_ratios=()
   for _ in $(seq "$repeat"); do
     run_row "direct  8x16 ${size}B" "$data_port" 8 16 "$size" 0
     direct=$(cat "$runtime/last_rtps")
@@ -139,14 +161,23 @@ for size in 64 1024; do
     ratio=$(python3 -c "print(f'{100 * $through / $direct:.1f}')")
     echo "  gateway/direct = ${ratio}%"
     ratios+=("$ratio")
+    if [ -n "$haproxy_pid" ]; then
+      run_row "haproxy 8x16 ${size}B" "$haproxy_port" 8 16 "$size" haproxy
+      proxied=$(cat "$runtime/last_rtps")
+      ratio=$(python3 -c "print(f'{100 * $proxied / $direct:.1f}')")
+      echo "  haproxy/direct = ${ratio}%"
+      proxy_ratios+=("$ratio")
+    fi
   done
   if [ "$repeat" -gt 1 ]; then
-    python3 -c "import statistics,sys; r=[float(x) for x in sys.argv[2:]]; print(f'  {sys.argv[1]}B median of {len(r)} pairs: gateway/direct = {statistics.median(r):.1f}% (range {min(r):.1f} to {max(r):.1f}%)')" \
-      "$size" "${ratios[@]}"
+    median() { python3 -c "import statistics,sys; r=[float(x) for x in sys.argv[3:]]; print(f'  {sys.argv[1]}B median of {len(r)} pairs: {sys.argv[2]}/direct = {statistics.median(r):.1f}% (range {min(r):.1f} to {max(r):.1f}%)')" "$@"; }
+    median "$size" gateway "${ratios[@]}"
+    if [ -n "$haproxy_pid" ]; then median "$size" haproxy "${proxy_ratios[@]}"; fi
   fi
 done
 run_row "direct  1x1 64B" "$data_port" 1 1 64 0
 run_row "gateway 1x1 64B" "$route_port" 1 1 64 1
+if [ -n "$haproxy_pid" ]; then run_row "haproxy 1x1 64B" "$haproxy_port" 1 1 64 haproxy; fi
 
 if [ "$soak" -gt 0 ]; then
   "$bin/varnsim" route --port "$route_port" --connections 8 --window 16 --size 64 --duration "$soak" --count 0 \

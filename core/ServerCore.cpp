@@ -190,6 +190,12 @@ void CServerCore::StartThreads() {
     LetProcessThreadServeTheNetwork();
 }
 
+void CServerCore::SetWorkerSpinMicros(uint32_t micros) {
+    if (m_DispatchThread != nullptr) m_DispatchThread->SetSpinMicros(micros);
+    if (m_ProcessThread != nullptr) m_ProcessThread->SetSpinMicros(micros);
+    m_DataServer.SetSendSpinMicros(micros);
+}
+
 void CServerCore::LetProcessThreadServeTheNetwork() {
     // The process thread drains the three services anyway. When it also runs
     // their socket work while idle, received bytes reach it without a hand-over
@@ -364,9 +370,13 @@ void CServerCore::SendKeepAliveTo(INetProcess& service, uint8_t serverType) {
 }
 
 void CServerCore::PushToDataServer(MMORPGPacket* packet) {
-    // The link leaves a refused packet with its caller; dropping it here
-    // keeps it from leaking out of the pool.
-    if (!m_DataServer.PushSend(packet)) FreePacket(packet);
+    // The last packet of a wave goes out at once when the link is idle,
+    // without waking its send thread; while more wait here, the send thread
+    // batches them into fewer writes. The link leaves a refused packet with
+    // its caller; dropping it here keeps it from leaking out of the pool.
+    const bool lastOfWave = m_RecvQueue.Count() == 0;
+    const bool taken = lastOfWave ? m_DataServer.WriteOrPush(packet) : m_DataServer.PushSend(packet);
+    if (!taken) FreePacket(packet);
 }
 
 INetProcess* CServerCore::ServiceOf(uint8_t serverType) {

@@ -79,10 +79,16 @@ void SingleThread::RunWorkCall() {
     m_RunningCode = nullptr;
     SampleCpu();
     if (result == 0) {
+        if (m_SpinMicros.load(std::memory_order_relaxed) != 0) m_LastWork = std::chrono::steady_clock::now();
         if (m_IdleWait) m_IdleWait->WaitFor(0);
         SetState(tsBusy);
     } else if (result > 0) {
-        if (m_IdleWait) {
+        if (Spinning()) {
+            if (m_IdleWait) m_IdleWait->WaitFor(0);
+#if defined(__x86_64__) || defined(__i386__)
+            __builtin_ia32_pause();  // lets a sibling hyperthread run between polls
+#endif
+        } else if (m_IdleWait) {
             m_IdleWait->WaitFor(static_cast<uint32_t>(result));
         } else {
             m_Sleep.SleepFor(static_cast<uint32_t>(result));
@@ -92,6 +98,13 @@ void SingleThread::RunWorkCall() {
         SetState(tsTerminate);
         Terminate();
     }
+}
+
+bool SingleThread::Spinning() {
+    const uint32_t spin = m_SpinMicros.load(std::memory_order_relaxed);
+    if (spin == 0) return false;
+    const auto sinceWork = std::chrono::steady_clock::now() - m_LastWork;
+    return sinceWork < std::chrono::microseconds(spin);
 }
 
 void SingleThread::ReportException(const void* address) noexcept {

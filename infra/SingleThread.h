@@ -6,6 +6,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -31,6 +33,13 @@ public:
     // first resumed.
     void SetIdleWait(std::unique_ptr<IIdleWait> wait);
 
+    // After a call that found work, a call that finds none does not sleep
+    // until this many microseconds have passed since the work: the loop
+    // polls its sources (the callback, and the idle wait without waiting)
+    // instead, so work that follows closely is taken without a sleep and a
+    // wake-up. 0 (the default) sleeps at once. Any thread.
+    void SetSpinMicros(uint32_t micros) { m_SpinMicros.store(micros, std::memory_order_relaxed); }
+
 protected:
     // The run loop; exceptions that escape a callback end the thread with an
     // Error-level log line and state "Exception Error".
@@ -40,6 +49,8 @@ protected:
 private:
     void RunLoop();
     void RunWorkCall();
+    // True while the bounded poll after the last work is still running.
+    bool Spinning();
     void ReportException(const void* address) noexcept;
     void UnInitGuarded() noexcept;
 
@@ -48,6 +59,8 @@ private:
     plat::WakeableSleep m_Sleep;
     std::unique_ptr<IIdleWait> m_IdleWait;
     std::atomic<IIdleWait*> m_IdleWaitLink{nullptr};  // m_IdleWait, for wakes from other threads
+    std::atomic<uint32_t> m_SpinMicros{0};
+    std::chrono::steady_clock::time_point m_LastWork{};  // worker thread only
     // Callback running when an exception escaped, for the report's address.
     const void* m_RunningCode = nullptr;
 };

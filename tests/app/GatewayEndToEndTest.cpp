@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -139,6 +141,44 @@ TEST_F(GatewayEndToEndTest, AGameServerRoundTripGoesThroughTheDataServerToItsSlo
     EXPECT_EQ(atGame.destIndex, 0);
     EXPECT_EQ(atGame.srcServerType, kData);
     EXPECT_EQ(atGame.payload, "answer");
+}
+
+// Every thread of the process that is running or runnable right now.
+std::vector<std::string> RunnableThreads(int pid) {
+    std::vector<std::string> running;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    for (const auto& task : std::filesystem::directory_iterator(tasks)) {
+        const std::string stat = testsupport::ReadAll(task.path().string() + "/stat");
+        const size_t nameEnd = stat.rfind(')');
+        if (nameEnd == std::string::npos || nameEnd + 2 >= stat.size()) continue;
+        if (stat[nameEnd + 2] == 'R') running.push_back(stat.substr(0, nameEnd + 1));
+    }
+    return running;
+}
+
+TEST_F(GatewayEndToEndTest, WithTheLongestSpinAnIdleRelayStillSleepsInEveryThread) {
+    std::ofstream(folder / "Config/Config.ini", std::ios::app) << "edtWorkerSpinMicros = 1000\n";
+    StartWithDataServer();
+    auto game = ConnectOnline(ports.game, "GameServer", 0);
+    for (uint32_t k = 0; k < 20; ++k) {
+        ASSERT_TRUE(game->Send(PacketFrame({k, 7, 1, kData, kGame}, "wave")));
+        ASSERT_TRUE(dataServer->Send(PacketFrame({k, 0, 1, kGame, kData}, "answer")));
+    }
+    ParsedPacket packet;
+    for (int k = 0; k < 20; ++k) ASSERT_TRUE(dataServer->Next(packet));
+    for (int k = 0; k < 20; ++k) ASSERT_TRUE(game->Next(packet));
+    // Long after the last work every worker is back asleep: a poll that did
+    // not end would show its thread running in every sample.
+    std::this_thread::sleep_for(200ms);
+    std::map<std::string, int> runningSamples;
+    constexpr int kSamples = 20;
+    for (int k = 0; k < kSamples; ++k) {
+        for (const std::string& thread : RunnableThreads(gateway.Pid())) ++runningSamples[thread];
+        std::this_thread::sleep_for(10ms);
+    }
+    for (const auto& [thread, samples] : runningSamples) {
+        EXPECT_LT(samples, kSamples / 2) << thread << " was running in " << samples << " of " << kSamples << " samples";
+    }
 }
 
 TEST_F(GatewayEndToEndTest, TheDesktopProgramRelaysWithItsWindowAndClosesOnSigterm) {
