@@ -40,7 +40,7 @@ void WriteQueues(MetricsText& out, const RelaySnapshot& s) {
     out.Sample({{"queue", "dataserver_send"}}, s.linkSendQueue);
     out.Family("packet_pool_in_use", Type::Gauge, "Packets handed out by the packet pool.");
     out.Sample({}, s.poolInUse);
-    out.Family("packet_pool_peak", Type::Gauge, "Most packets handed out at once, as seen when the pool grew.");
+    out.Family("packet_pool_peak", Type::Gauge, "Most packets handed out at once.");
     out.Sample({}, s.poolPeak);
 }
 

@@ -2,7 +2,9 @@
 // the frame's 6-byte prefix) that crossed one link kind in each direction
 // since the process started. Fed on the threads that frame and send packets,
 // read from any thread (the admin listener); relaxed atomic adds, as nothing
-// else is ordered by them. Never reset: a reader takes differences.
+// else is ordered by them. Never reset: a reader takes differences. The two
+// directions sit on cache lines of their own: on the DataServer link the
+// receive thread counts one and the sending threads the other.
 #pragma once
 
 #include <atomic>
@@ -25,8 +27,8 @@ public:
     uint64_t BytesOut() const { return m_BytesOut.load(std::memory_order_relaxed); }
 
 private:
-    std::atomic<uint64_t> m_PacketsIn{0};
+    alignas(64) std::atomic<uint64_t> m_PacketsIn{0};
     std::atomic<uint64_t> m_BytesIn{0};
-    std::atomic<uint64_t> m_PacketsOut{0};
+    alignas(64) std::atomic<uint64_t> m_PacketsOut{0};
     std::atomic<uint64_t> m_BytesOut{0};
 };
