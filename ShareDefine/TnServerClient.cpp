@@ -10,6 +10,7 @@
 #include "infra/SingleThread.h"
 #include "infra/ThreadManager.h"
 #include "platform/LastError.h"
+#include "platform/Thread.h"
 #include "platform/Tick.h"
 #include "infra/HexDump.h"
 #include "infra/IWakeable.h"
@@ -174,8 +175,9 @@ void TnServerClient::CreateThreads() {
     SetSenderWakeTarget(m_SendThread);
 }
 
-void TnServerClient::SetSendSpinMicros(uint32_t micros) {
+void TnServerClient::SetSpinMicros(uint32_t micros) {
     if (m_SendThread != nullptr) m_SendThread->SetSpinMicros(micros);
+    m_RecvSpinMicros.store(micros, std::memory_order_relaxed);
 }
 
 void TnServerClient::SetSenderWakeTarget(IWakeable* sender) {
@@ -189,7 +191,9 @@ int TnServerClient::SendThreadThunk(void* context, int) { return static_cast<TnS
 
 int TnServerClient::ThreadRecvPack() {
     if (!SockIsConnected()) return RetryIfDue();
-    const int received = m_Socket->SockRecv(m_RecvBuffer, kRecvBufferSize);
+    bool nothingYet = false;
+    const int received = ReceiveSome(&nothingYet);
+    if (nothingYet) return 0;
     if (received > 0) {
         m_ReceivedSinceConnect.store(true, std::memory_order_relaxed);
         m_Dispatcher.Feed(m_RecvBuffer, received);
@@ -204,6 +208,27 @@ int TnServerClient::ThreadRecvPack() {
     m_Dispatcher.ClearBuffer();
     if (!GetStopFlag()) Reconnect();
     return 1;
+}
+
+int TnServerClient::ReceiveSome(bool* nothingYet) {
+    const uint32_t spin = m_RecvSpinMicros.load(std::memory_order_relaxed);
+    if (spin != 0 && std::chrono::steady_clock::now() - m_LastReceived < std::chrono::microseconds(spin)) {
+        const ssize_t got = ::recv(m_Socket->SockGetHandle(), m_RecvBuffer, kRecvBufferSize, MSG_DONTWAIT);
+        if (got > 0) {
+            m_LastReceived = std::chrono::steady_clock::now();
+            return static_cast<int>(got);
+        }
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+            plat::YieldToOtherThreads();
+            *nothingYet = true;
+            return 0;
+        }
+        // A close or an error: the blocking read below meets it again and
+        // reports it the usual way.
+    }
+    const int received = m_Socket->SockRecv(m_RecvBuffer, kRecvBufferSize);
+    if (received > 0 && spin != 0) m_LastReceived = std::chrono::steady_clock::now();
+    return received;
 }
 
 int TnServerClient::RetryIfDue() {

@@ -23,6 +23,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -74,8 +75,12 @@ public:
 
     // Registers the receive and send threads with the thread manager.
     void CreateThreads();
-    // The send thread's poll after work (SingleThread::SetSpinMicros); after CreateThreads.
-    void SetSendSpinMicros(uint32_t micros);
+    // The poll after work of both threads: the send thread's
+    // (SingleThread::SetSpinMicros), and the receive thread's, which for
+    // that long after bytes arrived looks at the socket without blocking
+    // (yielding the CPU between looks) before it blocks in it again, so the
+    // next wave is taken without a wake-up. After CreateThreads.
+    void SetSpinMicros(uint32_t micros);
     // The thread that runs ThreadSendPack: woken by every push and whenever
     // the link (re)connects, so it sleeps while there is nothing it can do.
     // Not owned; CreateThreads sets it.
@@ -113,6 +118,10 @@ private:
     // While the link is down: reconnects when the retry is due and returns
     // how long the receive thread may sleep before looking again.
     int RetryIfDue();
+    // The receive thread's read: without blocking while its poll after the
+    // last bytes runs (0 then means nothing yet, not a close), else blocking.
+    // SockRecv's result otherwise.
+    int ReceiveSome(bool* nothingYet);
     // Writes bytes still held from a failed write; false while they wait.
     bool WriteHeldBytes(uint32_t generation);
     bool SendOne(MMORPG::MMORPGPacket& packet, uint32_t generation);
@@ -167,4 +176,6 @@ private:
     std::string m_Frame;            // the send thread's frame; its capacity is reused
     std::string m_DirectFrame;      // the dispatch thread's frame
     char m_RecvBuffer[kRecvBufferSize];
+    std::atomic<uint32_t> m_RecvSpinMicros{0};
+    std::chrono::steady_clock::time_point m_LastReceived;  // receive thread only
 };

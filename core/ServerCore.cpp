@@ -193,7 +193,7 @@ void CServerCore::StartThreads() {
 void CServerCore::SetWorkerSpinMicros(uint32_t micros) {
     if (m_DispatchThread != nullptr) m_DispatchThread->SetSpinMicros(micros);
     if (m_ProcessThread != nullptr) m_ProcessThread->SetSpinMicros(micros);
-    m_DataServer.SetSendSpinMicros(micros);
+    m_DataServer.SetSpinMicros(micros);
 }
 
 void CServerCore::LetProcessThreadServeTheNetwork() {

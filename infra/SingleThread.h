@@ -36,8 +36,9 @@ public:
     // After a call that found work, a call that finds none does not sleep
     // until this many microseconds have passed since the work: the loop
     // polls its sources (the callback, and the idle wait without waiting)
-    // instead, so work that follows closely is taken without a sleep and a
-    // wake-up. 0 (the default) sleeps at once. Any thread.
+    // instead, yielding the CPU between polls, so work that follows closely
+    // is taken without a sleep and a wake-up. 0 (the default) sleeps at
+    // once. Any thread.
     void SetSpinMicros(uint32_t micros) { m_SpinMicros.store(micros, std::memory_order_relaxed); }
 
 protected:

@@ -23,6 +23,8 @@ bool SetCurrentThreadHandOffScheduling() {
 
 bool CurrentThreadHasHandOffScheduling() { return sched_getscheduler(0) == SCHED_BATCH; }
 
+void YieldToOtherThreads() { sched_yield(); }
+
 void SetCurrentThreadName(const char* name) {
     if (name == nullptr) name = "";
     std::strncpy(t_threadName, name, sizeof(t_threadName) - 1);

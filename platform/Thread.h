@@ -79,4 +79,8 @@ bool SetCurrentThreadHandOffScheduling();
 // True when the calling thread runs with the hand-off policy.
 bool CurrentThreadHasHandOffScheduling();
 
+// Lets another runnable thread of this CPU run before the caller goes on
+// (SwitchToThread; sched_yield here). Returns at once when there is none.
+void YieldToOtherThreads();
+
 }  // namespace plat

@@ -204,6 +204,32 @@ TEST_F(TnServerClientTest, APeerCloseIsAnnouncedOnceAndTheLinkComesBack) {
     EXPECT_EQ(server->Receive(FrameOf(9, "after").size()), FrameOf(9, "after"));
 }
 
+TEST_F(TnServerClientTest, WhilePollingAfterBytesASplitFrameIsJoinedAndACloseIsAnnouncedOnce) {
+    // A poll far longer than the test: every read below is a look without
+    // blocking, and the close arrives while the thread is still looking.
+    client->SetSpinMicros(1000000);
+    Start();
+    const std::string first = FrameOf(1, "polled");
+    const std::string split = FrameOf(2, "split across two reads");
+    ASSERT_TRUE(server->Send(first + split.substr(0, 5)));
+    ASSERT_TRUE(WaitFor([&] { return client->Snapshot().size() == 1; }));
+    std::this_thread::sleep_for(20ms);  // the thread looks many times in between
+    ASSERT_TRUE(server->Send(split.substr(5)));
+    ASSERT_TRUE(WaitFor([&] { return client->Snapshot().size() == 2; }));
+    EXPECT_EQ(client->Snapshot()[1].payload, "split across two reads");
+
+    server->Close();
+    server = listener.Accept();
+    ASSERT_NE(server, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return client->SockIsConnected() && client->disconnects.load() == 1; }));
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(client->disconnects.load(), 1);
+    EXPECT_EQ(log->Texts(llWarn).size(), 1u);
+    EXPECT_TRUE(log->Has(llWarn, "TnServerClient::ThreadRecvPack Connection has been gracefully closed!"));
+    ASSERT_TRUE(server->Send(FrameOf(3, "after")));
+    EXPECT_TRUE(WaitFor([&] { return client->Snapshot().size() == 3; }));
+}
+
 TEST_F(TnServerClientTest, ALinkThatDiesAtOnceAfterTheReconnectContinuesTheSameOutage) {
     Start();
     server->Close();
