@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 
 #include "ShareDefine/AQueue.h"
@@ -55,6 +56,7 @@ public:
         {
             TLockObj lock(m_Lock);
             wasEmpty = m_Size.fetch_add(1, std::memory_order_acq_rel) == 0;
+            m_Bytes.fetch_add(BytesOf(element), std::memory_order_relaxed);
             m_Queue->Push(element);
         }
         if (wasEmpty) {
@@ -82,6 +84,8 @@ public:
 
     // Queued pointers; read without the lock, so it may be stale at once.
     virtual int Count() const { return m_Size.load(std::memory_order_relaxed); }
+    // Data bytes of the queued packets (their payloads); as stale as Count.
+    int64_t Bytes() const { return m_Bytes.load(std::memory_order_relaxed); }
 
     // Pops everything, giving each packet back to the pool.
     void Clear() {
@@ -111,8 +115,10 @@ private:
         if (m_Taken->Empty()) TakeAllQueuedLocked();
         if (!m_Taken->Pop(popped)) return false;
         m_Size.fetch_sub(1, std::memory_order_acq_rel);
+        m_Bytes.fetch_sub(BytesOf(*popped), std::memory_order_relaxed);
         return true;
     }
+    static int64_t BytesOf(const T* element) { return element != nullptr ? element->GetDataLen() : 0; }
 
     // Pushers hold m_Lock; poppers hold m_TakeLock and take m_Lock only
     // when their own part has run empty, once for everything pushed since:
@@ -127,5 +133,6 @@ private:
     alignas(kCacheLine) plat::CriticalSection m_Lock;
     std::unique_ptr<AQueue<T>> m_Queue;  // newer part, guarded by m_Lock
     alignas(kCacheLine) std::atomic<int> m_Size{0};  // both parts, for lock-free reads
+    std::atomic<int64_t> m_Bytes{0};                 // beside the count: the same line moves
     std::atomic<IWakeable*> m_WakeTarget{nullptr};
 };

@@ -119,11 +119,13 @@ void INetProcess::ProcessNetMsg() {
     if (m_Service == nullptr) return;
     WriteDueLogSummaries();
     tagNetMsg msg;
+    int taken = 0;
     while (m_Service->GetMsg(&msg)) {
         bool goOn = true;
         switch (msg.msgType) {
             case NET_MSG_ON_RECV:
                 goOn = OnMsgRecv(msg.poolIndex, msg.data, msg.dataLen);
+                taken += msg.dataLen;
                 break;
             case NET_MSG_ON_CLIENTCONNECT:
                 goOn = OnMsgConnect(msg.poolIndex);
@@ -142,7 +144,7 @@ void INetProcess::ProcessNetMsg() {
             default:
                 break;  // other kinds are consumed and ignored
         }
-        if (!goOn) {
+        if (!goOn || (m_PassBudgetBytes > 0 && taken >= m_PassBudgetBytes)) {
             m_MsgPassCut = true;
             return;
         }

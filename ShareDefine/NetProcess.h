@@ -51,7 +51,8 @@ public:
     // bytes committed by the service, in KiB.
     /* 13 */ virtual std::string GetSendCounterText();
     // Drains the service's queue; a pass that ends early (a missing client
-    // or object) leaves the rest for the next pass, see HasPendingWork.
+    // or object, or the pass budget spent) leaves the rest for the next
+    // pass, see HasPendingWork.
     /* 14 */ virtual void ProcessNetMsg();
     /* 15 */ virtual void SendAll();
     // The service's count of live connections.
@@ -75,6 +76,11 @@ public:
     // rest of a message pass that ended early, or dispatch packets left
     // behind a failed one. The process thread then calls again at once.
     bool HasPendingWork() { return m_MsgPassCut || m_DispQueue.Count() > 0; }
+    // Received bytes one ProcessNetMsg pass takes at most before it leaves
+    // the rest for the next (0, the default: all). Short passes let the
+    // process thread turn to the other services and its sockets between
+    // the records of a peer that floods. Before the process thread starts.
+    void SetPassBudgetBytes(int bytes) { m_PassBudgetBytes = bytes; }
 
     INetService* GetService() const { return m_Service; }
     PacketQueue* GetTargetQueue() const { return m_TargetQueue; }
@@ -137,6 +143,7 @@ private:
     std::atomic<bool> m_Running{false};  // set on the window thread, read by the process thread
     IWakeable* m_WakeTarget = nullptr;
     bool m_MsgPassCut = false;  // process thread only
+    int m_PassBudgetBytes = 0;
     // Repeated warnings of one peer (or of this service) are summarised
     // instead of written one by one (process thread only).
     LogRepeatLimiter m_LogLimiter;

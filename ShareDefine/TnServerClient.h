@@ -94,6 +94,7 @@ public:
     const std::string& GetName() const { return m_Name; }
     int GetRecorder() const { return m_Recorder; }
     int GetSendQueueCount() { return m_SendQueue.Count(); }
+    int64_t GetSendQueueBytes() const { return m_SendQueue.Bytes(); }
     bool GetStopFlag() const { return m_StopFlag.load(std::memory_order_acquire); }
     SecCounter& GetRecvCounter() { return m_RecvCounter; }
     SecCounter& GetSendCounter() { return m_SendCounter; }

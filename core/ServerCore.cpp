@@ -65,7 +65,12 @@ CServerCore::CServerCore()
     : m_DataServer(&m_RecvQueue),
       m_GameServer(&m_RecvQueue),
       m_LoginServer(&m_RecvQueue),
-      m_RouteServer(&m_RecvQueue) {}
+      m_RouteServer(&m_RecvQueue) {
+    for (INetProcess* service : {static_cast<INetProcess*>(&m_RouteServer), static_cast<INetProcess*>(&m_LoginServer),
+                                 static_cast<INetProcess*>(&m_GameServer)}) {
+        service->SetPassBudgetBytes(kServicePassBudgetBytes);
+    }
+}
 
 CServerCore::~CServerCore() = default;
 
@@ -236,7 +241,8 @@ int CServerCore::ProcessPackWork() {
 }
 
 bool CServerCore::RelayBacklogFull() {
-    return m_RecvQueue.Count() + m_DataServer.GetSendQueueCount() >= kMaxRelayBacklogPackets;
+    return m_RecvQueue.Bytes() + m_DataServer.GetSendQueueBytes() >= kMaxRelayBacklogBytes ||
+           m_RecvQueue.Count() + m_DataServer.GetSendQueueCount() >= kMaxRelayBacklogPackets;
 }
 
 // ---------------------------------------------------------------------------

@@ -32,12 +32,20 @@ public:
 
     static constexpr uint32_t kKeepAliveIntervalMs = 30000;
     static constexpr int kDispatchCounterPeriodMs = 1000;
-    // Packets that may wait between the listening services and the
-    // DataServer (the receive queue and the link's send queue). Past it the
-    // process thread leaves the services' messages where they are, so a peer
-    // that sends faster than the relay moves is paused by its own receive
-    // backlog bound instead of growing these queues and delaying everyone.
+    // Payload bytes and packets that may wait between the listening
+    // services and the DataServer (the receive queue and the link's send
+    // queue). Past either the process thread leaves the services' messages
+    // where they are, so a peer that sends faster than the relay moves is
+    // paused by its own receive backlog bound instead of growing these
+    // queues and delaying everyone. Every packet queued here is one a
+    // healthy peer's packet may wait behind: 128 KiB is a fraction of a
+    // millisecond of relaying; the packet count bounds empty packets.
+    static constexpr int64_t kMaxRelayBacklogBytes = 128 * 1024;
     static constexpr int kMaxRelayBacklogPackets = 512;
+    // Received bytes the process thread takes from one service per pass:
+    // between the records of a flooding peer it serves the other services
+    // and its sockets.
+    static constexpr int kServicePassBudgetBytes = 32 * 1024;
     // How soon a held-back process thread looks again (it serves the
     // network meanwhile).
     static constexpr int kHeldBackRetryMs = 1;

@@ -114,6 +114,59 @@ TEST_F(RoutingTest, AGameServerPacketForTheDataServerArrivesWithItsSlotCleared) 
     EXPECT_EQ(core->GetDispatchCounter()->GetTotalBytes(), 5u);
 }
 
+TEST_F(RoutingTest, AFloodingGameServerNeitherOverfillsTheRelayNorKeepsARouteServerBehindItsBacklog) {
+    core->GetGameServerCore()->SetServiceParam(NETPARAM_HACK_ATTACK_VALUE, 2000000000);  // paused, not cut
+    Peer game = Connect(core->GetGameServerCore());
+    Peer route = Connect(core->GetRouteServerCore());
+    constexpr int kFloodFrames = 200;
+    const std::string body(4000, 'f');
+    std::string flood;
+    for (uint32_t k = 0; k < kFloodFrames; ++k) flood += PacketFrame({k, 0, 1, 1, 3}, body);
+    ASSERT_TRUE(game.socket->Send(flood));
+    ASSERT_TRUE(route.socket->Send(PacketFrame({1, 0, 1, 1, 5}, "healthy")));
+    std::this_thread::sleep_for(20ms);  // both are in the gateway's sockets
+
+    // While nothing moves on towards the DataServer, the process thread
+    // fills the relay's backlog up to its bound and then takes no more.
+    constexpr int64_t kMostQueued = CServerCore::kMaxRelayBacklogBytes + CServerCore::kServicePassBudgetBytes + 4096;
+    ASSERT_TRUE(WaitFor([&] {
+        core->ProcessPackWork();
+        return core->GetRecvQueue()->Bytes() >= CServerCore::kMaxRelayBacklogBytes;
+    }));
+    for (int pass = 0; pass < 20; ++pass) core->ProcessPackWork();
+    EXPECT_LE(core->GetRecvQueue()->Bytes(), kMostQueued);
+
+    // Then the relay as its threads run it, one stage after the other.
+    int64_t mostQueued = 0;
+    int received = 0, routePosition = -1;
+    uint32_t nextFlood = 0;
+    std::string stream;  // as the DataServer reads it
+    Frame frame;
+    ASSERT_TRUE(WaitFor([&] {
+        core->ProcessPackWork();
+        mostQueued = std::max(mostQueued, core->GetRecvQueue()->Bytes() +
+                                              core->GetDataServerCore()->GetSendQueueBytes());
+        DispatchQueued();
+        core->GetDataServerCore()->ThreadSendPack();
+        stream += dataServer->ReceiveSome(5ms);
+        while (testsupport::TakeFrame(stream, frame)) {
+            if (frame.payload == "healthy") {
+                routePosition = received;
+            } else {
+                EXPECT_EQ(frame.context, nextFlood++);  // whole and in order
+                EXPECT_EQ(frame.payload, body);
+            }
+            ++received;
+        }
+        return received == kFloodFrames + 1;
+    })) << received << " received, route at " << routePosition << ", queued " << core->GetRecvQueueCount() << " + "
+        << core->GetDataServerCore()->GetSendQueueCount() << ", stream " << stream.size();
+    EXPECT_LE(mostQueued, kMostQueued);
+    // Taken within the first pass budgets, not behind the 800 KB read ahead of it.
+    EXPECT_GE(routePosition, 0);
+    EXPECT_LE(routePosition, 2 * CServerCore::kServicePassBudgetBytes / 4000 + 2);
+}
+
 TEST_F(RoutingTest, ADataServerAnswerReachesOnlyTheGameServerOfItsSlot) {
     Peer first = Connect(core->GetGameServerCore());
     Peer second = Connect(core->GetGameServerCore());
