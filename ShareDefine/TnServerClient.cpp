@@ -213,18 +213,17 @@ int TnServerClient::ThreadRecvPack() {
 int TnServerClient::ReceiveSome(bool* nothingYet) {
     const uint32_t spin = m_RecvSpinMicros.load(std::memory_order_relaxed);
     if (spin != 0 && std::chrono::steady_clock::now() - m_LastReceived < std::chrono::microseconds(spin)) {
-        const ssize_t got = ::recv(m_Socket->SockGetHandle(), m_RecvBuffer, kRecvBufferSize, MSG_DONTWAIT);
+        const int got = m_Socket->SockRecvNoWait(m_RecvBuffer, kRecvBufferSize);
         if (got > 0) {
             m_LastReceived = std::chrono::steady_clock::now();
-            return static_cast<int>(got);
+            return got;
         }
-        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+        if (got < 0 && m_Socket->SockGetLastError() == EWOULDBLOCK) {
             plat::YieldToOtherThreads();
             *nothingYet = true;
             return 0;
         }
-        // A close or an error: the blocking read below meets it again and
-        // reports it the usual way.
+        return got;  // a close or an error, reported as a blocking read's
     }
     const int received = m_Socket->SockRecv(m_RecvBuffer, kRecvBufferSize);
     if (received > 0 && spin != 0) m_LastReceived = std::chrono::steady_clock::now();

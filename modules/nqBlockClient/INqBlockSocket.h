@@ -47,6 +47,10 @@ public:
     // burst leaves as few segments as possible. The caller must end every
     // burst with SockSend.
     /*  8 */ virtual int SockSendMore(const char* data, int len) = 0;
+    // SockRecv that does not wait: -1 with SockGetLastError() EWOULDBLOCK
+    // when nothing has arrived yet (the connection stays up); otherwise as
+    // SockRecv, and equally safe against a SockClose on another thread.
+    /*  9 */ virtual int SockRecvNoWait(char* buffer, int size) = 0;
 
 protected:
     // Only FreeNqBlockSocket destroys the object.

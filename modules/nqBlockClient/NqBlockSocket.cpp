@@ -146,7 +146,11 @@ bool CNqBlockSocket::EndUse(const Use& use) {
     return use.generation == m_Generation && !m_Closing;
 }
 
-int CNqBlockSocket::SockRecv(char* buffer, int size) {
+int CNqBlockSocket::SockRecv(char* buffer, int size) { return Recv(buffer, size, 0); }
+
+int CNqBlockSocket::SockRecvNoWait(char* buffer, int size) { return Recv(buffer, size, MSG_DONTWAIT); }
+
+int CNqBlockSocket::Recv(char* buffer, int size, int flags) {
     if (buffer == nullptr || size <= 0) {
         Fail(EINVAL);
         return -1;
@@ -158,11 +162,15 @@ int CNqBlockSocket::SockRecv(char* buffer, int size) {
     }
     ssize_t got;
     do {
-        got = ::recv(use.fd, buffer, static_cast<size_t>(size), 0);
+        got = ::recv(use.fd, buffer, static_cast<size_t>(size), flags);
     } while (got < 0 && errno == EINTR);
     const int recvError = errno;
     const bool current = EndUse(use);
     if (got > 0) return static_cast<int>(got);
+    if (got < 0 && (recvError == EAGAIN || recvError == EWOULDBLOCK) && current) {
+        Fail(EWOULDBLOCK);  // nothing yet: the connection stays up
+        return -1;
+    }
     if (!current) {
         // SockClose woke us: that is not the peer's doing.
         Fail(ECONNABORTED);

@@ -27,6 +27,7 @@ public:
     int SockSend(const char* data, int len) override;
     int SockSendMore(const char* data, int len) override;
     int SockRecv(char* buffer, int size) override;
+    int SockRecvNoWait(char* buffer, int size) override;
     int SockGetLastError() override { return m_LastError.load(std::memory_order_relaxed); }
     bool SockIsConnected() override;
     void SockClose() override;
@@ -41,6 +42,7 @@ private:
     };
     Use BeginUse();
     int SendAll(const char* data, int len, int flags);
+    int Recv(char* buffer, int size, int flags);
     // Ends a use; false when SockClose ran meanwhile (the result is void).
     bool EndUse(const Use& use);
     // One attempt on each resolved address until the deadline; the

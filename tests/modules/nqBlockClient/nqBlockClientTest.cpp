@@ -157,6 +157,32 @@ TEST_F(BlockSocketTest, RecvReturnsZeroWhenThePeerCloses) {
     EXPECT_FALSE(m_Socket->SockIsConnected());
 }
 
+TEST_F(BlockSocketTest, RecvNoWaitTellsNothingYetFromDataAndFromAClose) {
+    TestListener listener;
+    ASSERT_TRUE(m_Socket->SockConnect("127.0.0.1", listener.Port()));
+    const int server = listener.Accept();
+    ASSERT_GE(server, 0);
+    char buffer[16];
+    EXPECT_EQ(m_Socket->SockRecvNoWait(buffer, sizeof(buffer)), -1);
+    EXPECT_EQ(m_Socket->SockGetLastError(), EWOULDBLOCK);
+    EXPECT_TRUE(m_Socket->SockIsConnected());  // nothing yet is not a failure
+    ASSERT_EQ(::send(server, "hi", 2, MSG_NOSIGNAL), 2);
+    int got = -1;
+    for (int tries = 0; tries < 1000 && got < 0; ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        got = m_Socket->SockRecvNoWait(buffer, sizeof(buffer));
+    }
+    EXPECT_EQ(got, 2);
+    ::shutdown(server, SHUT_WR);
+    got = -1;
+    for (int tries = 0; tries < 1000 && got < 0; ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        got = m_Socket->SockRecvNoWait(buffer, sizeof(buffer));
+    }
+    EXPECT_EQ(got, 0);
+    EXPECT_FALSE(m_Socket->SockIsConnected());
+}
+
 TEST_F(BlockSocketTest, RecvReturnsMinusOneOnAReset) {
     TestListener listener;
     ASSERT_TRUE(m_Socket->SockConnect("127.0.0.1", listener.Port()));
