@@ -191,9 +191,8 @@ int TnServerClient::SendThreadThunk(void* context, int) { return static_cast<TnS
 
 int TnServerClient::ThreadRecvPack() {
     if (!SockIsConnected()) return RetryIfDue();
-    bool nothingYet = false;
-    const int received = ReceiveSome(&nothingYet);
-    if (nothingYet) return 0;
+    const int received = ReceiveSome();
+    if (received == kNothingYet) return 0;
     if (received > 0) {
         m_ReceivedSinceConnect.store(true, std::memory_order_relaxed);
         m_Dispatcher.Feed(m_RecvBuffer, received);
@@ -210,7 +209,7 @@ int TnServerClient::ThreadRecvPack() {
     return 1;
 }
 
-int TnServerClient::ReceiveSome(bool* nothingYet) {
+int TnServerClient::ReceiveSome() {
     const uint32_t spin = m_RecvSpinMicros.load(std::memory_order_relaxed);
     if (spin != 0 && std::chrono::steady_clock::now() - m_LastReceived < std::chrono::microseconds(spin)) {
         const int got = m_Socket->SockRecvNoWait(m_RecvBuffer, kRecvBufferSize);
@@ -220,8 +219,7 @@ int TnServerClient::ReceiveSome(bool* nothingYet) {
         }
         if (got < 0 && m_Socket->SockGetLastError() == EWOULDBLOCK) {
             plat::YieldToOtherThreads();
-            *nothingYet = true;
-            return 0;
+            return kNothingYet;
         }
         return got;  // a close or an error, reported as a blocking read's
     }

@@ -120,9 +120,10 @@ private:
     // how long the receive thread may sleep before looking again.
     int RetryIfDue();
     // The receive thread's read: without blocking while its poll after the
-    // last bytes runs (0 then means nothing yet, not a close), else blocking.
-    // SockRecv's result otherwise.
-    int ReceiveSome(bool* nothingYet);
+    // last bytes runs (kNothingYet when nothing has come), else blocking;
+    // otherwise SockRecv's result.
+    static constexpr int kNothingYet = -2;
+    int ReceiveSome();
     // Writes bytes still held from a failed write; false while they wait.
     bool WriteHeldBytes(uint32_t generation);
     bool SendOne(MMORPG::MMORPGPacket& packet, uint32_t generation);

@@ -66,10 +66,9 @@ CServerCore::CServerCore()
       m_GameServer(&m_RecvQueue),
       m_LoginServer(&m_RecvQueue),
       m_RouteServer(&m_RecvQueue) {
-    for (INetProcess* service : {static_cast<INetProcess*>(&m_RouteServer), static_cast<INetProcess*>(&m_LoginServer),
-                                 static_cast<INetProcess*>(&m_GameServer)}) {
-        service->SetPassBudgetBytes(kServicePassBudgetBytes);
-    }
+    m_RouteServer.SetPassBudgetBytes(kServicePassBudgetBytes);
+    m_LoginServer.SetPassBudgetBytes(kServicePassBudgetBytes);
+    m_GameServer.SetPassBudgetBytes(kServicePassBudgetBytes);
 }
 
 CServerCore::~CServerCore() = default;
