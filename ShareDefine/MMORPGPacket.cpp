@@ -151,18 +151,33 @@ std::string MMORPGPacket::GetSendData() {
 }
 
 void MMORPGPacket::BuildSendData(std::string& frame) {
+    frame.resize(FrameCapacity());
+    frame.resize(PackFrameAt(frame.data(), frame.size()));
+}
+
+void MMORPGPacket::AppendSendData(std::string& frames) {
+    const size_t start = frames.size();
+    const size_t capacity = FrameCapacity();
+    frames.resize(start + capacity);
+    frames.resize(start + PackFrameAt(frames.data() + start, capacity));
+}
+
+size_t MMORPGPacket::FrameCapacity() const {
+    return static_cast<size_t>(m_Dispatcher->GetHeadLen()) + kPackHeadSize + m_Data.size() +
+           static_cast<size_t>(m_Dispatcher->GetCRCLen());
+}
+
+size_t MMORPGPacket::PackFrameAt(char* frame, size_t capacity) {
     m_Dispatcher->ClearBuffer();
     const size_t headLen = static_cast<size_t>(m_Dispatcher->GetHeadLen());
     const size_t bodyLen = kPackHeadSize + m_Data.size();
-    frame.resize(headLen + bodyLen + static_cast<size_t>(m_Dispatcher->GetCRCLen()));
     WarnOnBadServerTypes();
     // The body is built where the frame wants it, so packing moves no byte twice.
-    char* body = frame.data() + headLen;
+    char* body = frame + headLen;
     EncodePackHead(m_PackHead, body);
     if (!m_Data.empty()) std::memcpy(body + kPackHeadSize, m_Data.data(), m_Data.size());
-    const int written =
-        m_Dispatcher->PackData(body, static_cast<int>(bodyLen), frame.data(), static_cast<int>(frame.size()));
-    frame.resize(static_cast<size_t>(std::max(written, 0)));
+    const int written = m_Dispatcher->PackData(body, static_cast<int>(bodyLen), frame, static_cast<int>(capacity));
+    return static_cast<size_t>(std::max(written, 0));
 }
 
 }  // namespace MMORPG

@@ -71,6 +71,8 @@ public:
     // The same frame built into `frame`, whose capacity is reused: a send
     // loop that keeps one such buffer allocates nothing per packet.
     void BuildSendData(std::string& frame);
+    // The same frame appended behind the frames already in `frames`.
+    void AppendSendData(std::string& frames);
 
     // Packets handed out by the pool now, and the peak seen when a packet
     // object was constructed. Changed by atomic operations from any thread.
@@ -80,6 +82,10 @@ public:
 private:
     friend class MMORPGPacketPool;
     void WarnOnBadServerTypes() const;
+    // The most bytes the frame can take, and the frame packed at `frame`
+    // (that many bytes long); returns the frame's length.
+    size_t FrameCapacity() const;
+    size_t PackFrameAt(char* frame, size_t capacity);
 
     std::unique_ptr<IPackageDispatcher, PackageDispatcherDeleter> m_Dispatcher;  // packs only
 

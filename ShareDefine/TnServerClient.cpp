@@ -30,20 +30,20 @@ TnServerClient::~TnServerClient() {
 
 bool TnServerClient::PushSend(MMORPG::MMORPGPacket* packet) {
     if (packet == nullptr || !Accepts(*packet)) return false;
+    FlushDirectWave();  // the wave is older than this packet
     m_SendQueue.Push(packet);
     return true;
 }
 
 bool TnServerClient::WriteOrPush(MMORPG::MMORPGPacket* packet) {
     if (packet == nullptr || !Accepts(*packet)) return false;
-    // Without a send thread to finish a partial write or keep a failed one,
-    // everything is queued.
-    const bool senderRuns = m_Sender.load(std::memory_order_acquire) != nullptr;
-    if (senderRuns && m_SendQueue.Count() == 0 && TryDirectWrite(*packet)) {
-        FreePacket(packet);
+    if (m_DirectWave.empty() && !LinkIdleForDirectWrite()) {
+        m_SendQueue.Push(packet);
         return true;
     }
-    m_SendQueue.Push(packet);
+    AddToWave(*packet);
+    FreePacket(packet);
+    if (m_DirectWave.size() >= kDirectWaveBytes) FlushDirectWave();
     return true;
 }
 
@@ -62,53 +62,96 @@ bool TnServerClient::Accepts(MMORPG::MMORPGPacket& packet) {
     return packet.IsInUse();
 }
 
-bool TnServerClient::TryDirectWrite(MMORPG::MMORPGPacket& packet) {
+bool TnServerClient::LinkIdleForDirectWrite() {
+    // Without a send thread to finish a partial write or keep a failed one,
+    // everything is queued.
+    if (m_Sender.load(std::memory_order_acquire) == nullptr || m_SendQueue.Count() > 0) return false;
+    if (m_LinkLost.load(std::memory_order_acquire) || GetStopFlag() || !SockIsConnected()) return false;
     std::unique_lock write(m_WriteLock, std::try_to_lock);
     if (!write.owns_lock()) return false;  // the send thread is writing
-    // Anything older that still waits goes first, on the send thread.
-    if (m_SendQueue.Count() > 0 || !m_HeldBytes.empty() || m_SendStream.BufferedBytes() > 0) return false;
-    // Held while writing: the receive thread cannot close or re-make the
-    // socket under this write; while it does either, the packet is queued.
-    std::unique_lock connect(m_ConnectLock, std::try_to_lock);
-    if (!connect.owns_lock() || m_LinkLost.load(std::memory_order_acquire) || GetStopFlag() || !SockIsConnected()) {
-        return false;
-    }
-    const uint32_t generation = m_Generation.load(std::memory_order_acquire);
-    packet.BuildSendData(m_DirectFrame);
-    const size_t len = m_DirectFrame.size();
-    const ssize_t written = ::send(m_Socket->SockGetHandle(), m_DirectFrame.data(), len, MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return false;
-    RecordFrame(m_DirectFrame);
-    const uint32_t packetBytes = static_cast<uint32_t>(MMORPG::kPackHeadSize + packet.GetDataLen());
-    if (written == static_cast<ssize_t>(len)) {
-        m_PacketTotals.AddOut(packetBytes);
-        return true;
-    }
-    if (written > 0) {
-        // The socket took part of it: the rest goes first on the send thread.
-        HoldBytes(m_DirectFrame.data() + written, len - static_cast<size_t>(written), packetBytes);
-    } else {
-        // The link is failing: kept for the next link, as the send thread does.
-        GetLog()->LogWarn("%s send Error", LocationText().c_str());
-        HoldBytes(m_DirectFrame.data(), len, packetBytes);
-        connect.unlock();
-        OnWriteFailed(generation);
-    }
-    if (IWakeable* sender = m_Sender.load(std::memory_order_acquire)) sender->Wake();
-    return true;
+    // Anything older that still waits goes first, on the send thread. Once
+    // this is seen empty it stays so while the wave is open: only this
+    // thread queues, and it queues nothing until the wave is flushed.
+    return m_HeldBytes.empty() && m_SendStream.BufferedBytes() == 0;
 }
 
-void TnServerClient::RecordFrame(const std::string& frame) {
-    const int len = static_cast<int>(frame.size());
+void TnServerClient::AddToWave(MMORPG::MMORPGPacket& packet) {
+    const size_t start = m_DirectWave.size();
+    packet.AppendSendData(m_DirectWave);
+    RecordFrame(m_DirectWave.data() + start, m_DirectWave.size() - start);
+    const auto packetBytes = static_cast<uint32_t>(MMORPG::kPackHeadSize + packet.GetDataLen());
+    m_WaveFrames.push_back(WaveFrame{m_DirectWave.size(), packetBytes});
+}
+
+void TnServerClient::FlushDirectWave() {
+    if (m_DirectWave.empty()) return;
+    uint32_t generation = 0;
+    {
+        std::lock_guard write(m_WriteLock);
+        const ssize_t written = WriteWaveLocked(&generation);
+        SettleWaveLocked(written > 0 ? static_cast<size_t>(written) : 0);
+        if (written < 0) GetLog()->LogWarn("%s send Error", LocationText().c_str());
+        if (written >= 0 && m_HeldBytes.empty()) return;
+    }
+    // The link is failing: the wave is kept for the next link, as the send
+    // thread keeps its frames; the receive thread reconnects.
+    if (generation != 0) OnWriteFailed(generation);
+    if (IWakeable* sender = m_Sender.load(std::memory_order_acquire)) sender->Wake();
+}
+
+ssize_t TnServerClient::WriteWaveLocked(uint32_t* generation) {
+    if (GetStopFlag()) {
+        // Disconnect() was asked for: the wave is given up with the queue.
+        m_DirectWave.clear();
+        m_WaveFrames.clear();
+        return 0;
+    }
+    // Held while writing: the receive thread cannot close or re-make the
+    // socket under this write; while it does either, the wave waits for the
+    // send thread.
+    std::unique_lock connect(m_ConnectLock, std::try_to_lock);
+    if (!connect.owns_lock() || m_LinkLost.load(std::memory_order_acquire) || !SockIsConnected()) return 0;
+    const ssize_t written = ::send(m_Socket->SockGetHandle(), m_DirectWave.data(), m_DirectWave.size(),
+                                   MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (written >= 0) return written;
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
+    *generation = m_Generation.load(std::memory_order_acquire);
+    return -1;
+}
+
+void TnServerClient::SettleWaveLocked(size_t written) {
+    uint32_t sentPackets = 0;
+    uint64_t sentBytes = 0;
+    uint32_t heldPackets = 0;
+    uint64_t heldBytes = 0;
+    for (const WaveFrame& frame : m_WaveFrames) {
+        if (frame.end <= written) {
+            ++sentPackets;
+            sentBytes += frame.packetBytes;
+        } else {
+            ++heldPackets;
+            heldBytes += frame.packetBytes;
+        }
+    }
+    if (sentPackets > 0) m_PacketTotals.AddOut(sentPackets, sentBytes);
+    if (written < m_DirectWave.size()) {
+        HoldBytes(m_DirectWave.data() + written, m_DirectWave.size() - written, heldPackets, heldBytes);
+    }
+    m_DirectWave.clear();
+    m_WaveFrames.clear();
+}
+
+void TnServerClient::RecordFrame(const char* frame, size_t len) {
     if (PackRecorder* recorder = PackRecorderManager::Instance().FindRecorder(m_Recorder)) {
-        recorder->Send().AddRecord(frame.data(), len);
+        recorder->Send().AddRecord(frame, static_cast<int>(len));
     }
     m_SendCounter.AddBytes(static_cast<uint32_t>(len));
 }
 
-void TnServerClient::HoldBytes(const char* data, size_t len, uint32_t packetBytes) {
-    m_HeldBytes.assign(data, len);
-    m_HeldPacketBytes = packetBytes;
+void TnServerClient::HoldBytes(const char* data, size_t len, uint32_t packets, uint64_t packetBytes) {
+    m_HeldBytes.append(data, len);
+    m_HeldPackets += packets;
+    m_HeldPacketBytes += packetBytes;
 }
 
 std::string TnServerClient::GetConnectHost() {
@@ -300,15 +343,17 @@ bool TnServerClient::WriteHeldBytes(uint32_t generation) {
         return false;
     }
     // Counted now that it went out, as the packet it is (without its frame prefix).
-    m_PacketTotals.AddOut(m_HeldPacketBytes);
+    m_PacketTotals.AddOut(m_HeldPackets, m_HeldPacketBytes);
     m_HeldBytes.clear();
+    m_HeldPackets = 0;
+    m_HeldPacketBytes = 0;
     return true;
 }
 
 bool TnServerClient::SendOne(MMORPG::MMORPGPacket& packet, uint32_t generation) {
     packet.BuildSendData(m_Frame);
     const int len = static_cast<int>(m_Frame.size());
-    RecordFrame(m_Frame);
+    RecordFrame(m_Frame.data(), m_Frame.size());
     const int written = m_SendStream.SendBuf_o(m_Frame.data(), len);
     if (written > 0 || plat::GetLastError() == NOTHING_TO_SEND) {
         m_PacketTotals.AddOut(static_cast<uint32_t>(MMORPG::kPackHeadSize + packet.GetDataLen()));
@@ -320,7 +365,7 @@ bool TnServerClient::SendOne(MMORPG::MMORPGPacket& packet, uint32_t generation) 
         m_SendStream.DropBuffered();
         return true;
     }
-    HoldBytes(m_Frame.data(), m_Frame.size(), static_cast<uint32_t>(MMORPG::kPackHeadSize + packet.GetDataLen()));
+    HoldBytes(m_Frame.data(), m_Frame.size(), 1, MMORPG::kPackHeadSize + packet.GetDataLen());
     OnWriteFailed(generation);
     return false;
 }

@@ -12,14 +12,16 @@
 // before anything queued later, once the link is back, so no packet is lost
 // or reordered by a reconnect.
 //
-// The fast path: while nothing is queued or being written, WriteOrPush writes
-// the frame itself without blocking (the dispatch thread saves waking the
-// send thread); a write that would block, a backlog, a link being made again
-// and the bytes kept across a loss all stay with the send thread, which
-// holds the same write lock for its pass, so order is the same either way.
+// The fast path: while nothing is queued or being written, WriteOrPush
+// gathers the caller's frames into a wave that FlushDirectWave writes in one
+// write without blocking (the dispatch thread saves waking the send thread);
+// a write that would block, a backlog, a link being made again and the bytes
+// kept across a loss all stay with the send thread, which holds the same
+// write lock for its pass, so order is the same either way.
 //
-// Threads: PushSend on the core's dispatch thread; Connect and Disconnect on
-// the window thread; OnRecvPack and OnDisconnected on the receive thread.
+// Threads: PushSend, WriteOrPush and FlushDirectWave on the core's dispatch
+// thread; Connect and Disconnect on the window thread; OnRecvPack and
+// OnDisconnected on the receive thread.
 #pragma once
 
 #include <atomic>
@@ -27,6 +29,9 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
+
+#include <sys/types.h>
 
 #include "infra/PacketTotals.h"
 #include "infra/SecCounter.h"
@@ -67,11 +72,17 @@ public:
     /* 6 */ virtual bool Reconnect();
 
     // PushSend, except that a packet finding the link idle (nothing queued,
-    // held or being written, the link up) is written at once by the caller
-    // without blocking. For a caller with nothing more right behind it: a
-    // burst is cheaper batched by the send thread, one write for many frames.
-    // Only once a send thread is there to take over (SetSenderWakeTarget).
+    // held or being written, the link up) joins the caller's direct wave:
+    // frames the caller writes itself, without blocking, in one write when
+    // it calls FlushDirectWave or the wave reaches kDirectWaveBytes. Once a
+    // wave is open every later packet joins it, so order holds; PushSend
+    // flushes it first. Only once a send thread is there to take over
+    // (SetSenderWakeTarget).
     bool WriteOrPush(MMORPG::MMORPGPacket* packet);
+    // Writes the direct wave; what the socket does not take at once (all of
+    // it while the link is down) goes first on the send thread's next pass.
+    void FlushDirectWave();
+    static constexpr size_t kDirectWaveBytes = 16 * 1024;
 
     // Registers the receive and send threads with the thread manager.
     void CreateThreads();
@@ -129,12 +140,22 @@ private:
     bool SendOne(MMORPG::MMORPGPacket& packet, uint32_t generation);
     // Whether PushSend takes the packet (an Error line when it does not).
     bool Accepts(MMORPG::MMORPGPacket& packet);
-    // WriteOrPush's fast path; false when the packet has to be queued.
-    bool TryDirectWrite(MMORPG::MMORPGPacket& packet);
+    // Whether a packet may open a direct wave: a send thread runs, and
+    // nothing is queued, held or being written on a link that is up.
+    bool LinkIdleForDirectWrite();
+    void AddToWave(MMORPG::MMORPGPacket& packet);
+    // The non-blocking write of the wave (caller holds m_WriteLock): the
+    // bytes the socket took, or -1 when the link failed under it.
+    ssize_t WriteWaveLocked(uint32_t* generation);
+    // Counts the wave's packets that went out whole and hands the rest to
+    // the send thread (caller holds m_WriteLock).
+    void SettleWaveLocked(size_t written);
     // The recorder and the per-second counter see every frame as it goes out.
-    void RecordFrame(const std::string& frame);
-    // Keeps a frame (or its unsent tail) to go out first on the next pass.
-    void HoldBytes(const char* data, size_t len, uint32_t packetBytes);
+    void RecordFrame(const char* frame, size_t len);
+    // Keeps frames (or an unsent tail) to go out first on the next pass,
+    // behind any kept before; `packets` and `packetBytes` are counted once
+    // they are out.
+    void HoldBytes(const char* data, size_t len, uint32_t packets, uint64_t packetBytes);
     // A write on the connection of `generation` failed: close that connection
     // (not a newer one) so the receive thread notices and reconnects.
     void OnWriteFailed(uint32_t generation);
@@ -174,9 +195,18 @@ private:
     std::mutex m_WriteLock;
     CNetStream m_SendStream;
     std::string m_HeldBytes;        // bytes whose write failed or was cut short, sent first
-    uint32_t m_HeldPacketBytes = 0;  // the packet they belong to, counted once they are out
+    uint32_t m_HeldPackets = 0;     // the packets they belong to, counted once they are out
+    uint64_t m_HeldPacketBytes = 0;
     std::string m_Frame;            // the send thread's frame; its capacity is reused
-    std::string m_DirectFrame;      // the dispatch thread's frame
+
+    // The dispatch thread's open wave: its frames back to back, and where
+    // each ends with its packet's size, to count what a short write took.
+    struct WaveFrame {
+        size_t end;
+        uint32_t packetBytes;
+    };
+    std::string m_DirectWave;
+    std::vector<WaveFrame> m_WaveFrames;
     char m_RecvBuffer[kRecvBufferSize];
     std::atomic<uint32_t> m_RecvSpinMicros{0};
     std::chrono::steady_clock::time_point m_LastReceived;  // receive thread only

@@ -252,14 +252,22 @@ int CServerCore::DispatchPackWork() {
     // Busy or idle, a dispatch thread that still passes here keeps the
     // service manager's watchdog fed; a stuck one lets it fire.
     plat::service::PingWatchdogIfDue();
-    if (m_RecvQueue.Count() == 0) {
+    int queued = m_RecvQueue.Count();
+    if (queued == 0) {
         SendKeepAlive();
+        m_DataServer.FlushDirectWave();  // the DataServer's keep-alive
         return IdleSleepMs();
     }
-    MMORPGPacket* packet = m_RecvQueue.Pop();
-    if (packet == nullptr) return IdleSleepMs();
-    m_DispatchCounter.AddBytes(static_cast<uint32_t>(packet->GetDataLen()));
-    Route(packet);
+    // One pass routes what was queued when it began; the packets it sends
+    // the DataServer go out together at its end, so a wave of requests
+    // waits neither for the replies behind it nor for a send thread.
+    for (; queued > 0; --queued) {
+        MMORPGPacket* packet = m_RecvQueue.Pop();
+        if (packet == nullptr) break;
+        m_DispatchCounter.AddBytes(static_cast<uint32_t>(packet->GetDataLen()));
+        Route(packet);
+    }
+    m_DataServer.FlushDirectWave();
     return 0;
 }
 
@@ -375,13 +383,11 @@ void CServerCore::SendKeepAliveTo(INetProcess& service, uint8_t serverType) {
 }
 
 void CServerCore::PushToDataServer(MMORPGPacket* packet) {
-    // The last packet of a wave goes out at once when the link is idle,
-    // without waking its send thread; while more wait here, the send thread
-    // batches them into fewer writes. The link leaves a refused packet with
+    // While the link is idle, the packets of a wave are written by this
+    // thread in one write once the wave ends (DispatchPackWork), without
+    // waking the link's send thread. The link leaves a refused packet with
     // its caller; dropping it here keeps it from leaking out of the pool.
-    const bool lastOfWave = m_RecvQueue.Count() == 0;
-    const bool taken = lastOfWave ? m_DataServer.WriteOrPush(packet) : m_DataServer.PushSend(packet);
-    if (!taken) FreePacket(packet);
+    if (!m_DataServer.WriteOrPush(packet)) FreePacket(packet);
 }
 
 INetProcess* CServerCore::ServiceOf(uint8_t serverType) {

@@ -20,6 +20,11 @@ public:
         m_PacketsOut.fetch_add(1, std::memory_order_relaxed);
         m_BytesOut.fetch_add(bytes, std::memory_order_relaxed);
     }
+    // Several packets written at once, `bytes` between them.
+    void AddOut(uint32_t packets, uint64_t bytes) {
+        m_PacketsOut.fetch_add(packets, std::memory_order_relaxed);
+        m_BytesOut.fetch_add(bytes, std::memory_order_relaxed);
+    }
 
     uint64_t PacketsIn() const { return m_PacketsIn.load(std::memory_order_relaxed); }
     uint64_t BytesIn() const { return m_BytesIn.load(std::memory_order_relaxed); }

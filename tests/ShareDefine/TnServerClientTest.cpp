@@ -300,25 +300,29 @@ TEST_F(TnServerClientTest, AWriteFailureResendsTheSamePacketAfterTheReconnect) {
 
 TEST_F(TnServerClientTest, DirectWritesAndTheSendThreadHandOverInOrderThroughAStallAndARestart) {
     Start();
-    // The peer does not read at first: the caller's own writes fill the
-    // socket, then packets queue for the send thread, which blocks; direct
-    // writes come back once both the socket and the queue have drained.
+    // The peer does not read at first: the caller's own waves fill the
+    // socket, one is cut short and its tail, several frames long, goes to
+    // the send thread with the packets queued behind it; waves come back
+    // once both the socket and the queue have drained.
     std::string expected;
     uint32_t next = 0;
     int mostQueued = 0;
     auto push = [&](int count, size_t size) {
         for (int k = 0; k < count; ++k, ++next) {
             const std::string payload(size, static_cast<char>('a' + next % 26));
-            ASSERT_TRUE(next % 3 == 0 ? client->PushSend(Packet(next, payload)) : client->WriteOrPush(Packet(next, payload)));
+            ASSERT_TRUE(next % 40 == 0 ? client->PushSend(Packet(next, payload)) : client->WriteOrPush(Packet(next, payload)));
             expected += FrameOf(next, payload);
             mostQueued = std::max(mostQueued, client->GetSendQueueCount());
         }
+        client->FlushDirectWave();
     };
-    push(3000, 1000);  // about 3 MB: more than the socket buffers take
+    push(12000, 1000);  // about 12 MB: more than the socket buffers take
     EXPECT_GT(mostQueued, 0) << "the stall never reached the send thread";
     std::string got = server->Receive(expected.size(), 10s);
     ASSERT_EQ(got.size(), expected.size());
     EXPECT_TRUE(got == expected) << "reordered or corrupted in the stall";
+    // Every packet is counted once, however its wave was cut.
+    EXPECT_EQ(client->GetPacketTotals().PacketsOut(), 12000u);
     // Drained: small packets go out directly again, still in order.
     ASSERT_TRUE(WaitFor([&] { return client->GetSendQueueCount() == 0; }));
     expected.clear();
