@@ -30,20 +30,23 @@ TnServerClient::~TnServerClient() {
 
 bool TnServerClient::PushSend(MMORPG::MMORPGPacket* packet) {
     if (packet == nullptr || !Accepts(*packet)) return false;
-    FlushDirectWave();  // the wave is older than this packet
+    WriteDirectWave();  // the wave is older than this packet
     m_SendQueue.Push(packet);
     return true;
 }
 
 bool TnServerClient::WriteOrPush(MMORPG::MMORPGPacket* packet) {
     if (packet == nullptr || !Accepts(*packet)) return false;
-    if (m_DirectWave.empty() && !LinkIdleForDirectWrite()) {
+    if (m_DirectWave.empty() && (m_WaveFullThisPass || !LinkIdleForDirectWrite())) {
         m_SendQueue.Push(packet);
         return true;
     }
     AddToWave(*packet);
     FreePacket(packet);
-    if (m_DirectWave.size() >= kDirectWaveBytes) FlushDirectWave();
+    if (m_DirectWave.size() >= kDirectWaveBytes) {
+        WriteDirectWave();
+        m_WaveFullThisPass = true;
+    }
     return true;
 }
 
@@ -84,6 +87,11 @@ void TnServerClient::AddToWave(MMORPG::MMORPGPacket& packet) {
 }
 
 void TnServerClient::FlushDirectWave() {
+    WriteDirectWave();
+    m_WaveFullThisPass = false;
+}
+
+void TnServerClient::WriteDirectWave() {
     if (m_DirectWave.empty()) return;
     uint32_t generation = 0;
     {

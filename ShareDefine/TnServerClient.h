@@ -74,12 +74,16 @@ public:
     // PushSend, except that a packet finding the link idle (nothing queued,
     // held or being written, the link up) joins the caller's direct wave:
     // frames the caller writes itself, without blocking, in one write when
-    // it calls FlushDirectWave or the wave reaches kDirectWaveBytes. Once a
-    // wave is open every later packet joins it, so order holds; PushSend
-    // flushes it first. Only once a send thread is there to take over
-    // (SetSenderWakeTarget).
+    // it calls FlushDirectWave. Once a wave is open every later packet
+    // joins it, so order holds; PushSend flushes it first. A wave that
+    // reaches kDirectWaveBytes is written at once, and the caller's later
+    // packets until its FlushDirectWave are queued: a burst that large is
+    // the send thread's, which writes it beside the caller instead of
+    // keeping the caller from its other work. Only once a send thread is
+    // there to take over (SetSenderWakeTarget).
     bool WriteOrPush(MMORPG::MMORPGPacket* packet);
-    // Writes the direct wave; what the socket does not take at once (all of
+    // Ends the caller's pass: writes the direct wave, and lets the next
+    // packet open a new one. What the socket does not take at once (all of
     // it while the link is down) goes first on the send thread's next pass.
     void FlushDirectWave();
     static constexpr size_t kDirectWaveBytes = 16 * 1024;
@@ -140,6 +144,9 @@ private:
     bool SendOne(MMORPG::MMORPGPacket& packet, uint32_t generation);
     // Whether PushSend takes the packet (an Error line when it does not).
     bool Accepts(MMORPG::MMORPGPacket& packet);
+    // Writes the wave and hands whatever the socket did not take to the
+    // send thread.
+    void WriteDirectWave();
     // Whether a packet may open a direct wave: a send thread runs, and
     // nothing is queued, held or being written on a link that is up.
     bool LinkIdleForDirectWrite();
@@ -206,6 +213,7 @@ private:
         uint32_t packetBytes;
     };
     std::string m_DirectWave;
+    bool m_WaveFullThisPass = false;
     std::vector<WaveFrame> m_WaveFrames;
     char m_RecvBuffer[kRecvBufferSize];
     std::atomic<uint32_t> m_RecvSpinMicros{0};

@@ -307,26 +307,33 @@ TEST_F(TnServerClientTest, DirectWritesAndTheSendThreadHandOverInOrderThroughASt
     std::string expected;
     uint32_t next = 0;
     int mostQueued = 0;
+    uint32_t passLength = 0;
+    bool queueSome = false;  // every 40th packet by PushSend
     auto push = [&](int count, size_t size) {
         for (int k = 0; k < count; ++k, ++next) {
             const std::string payload(size, static_cast<char>('a' + next % 26));
-            ASSERT_TRUE(next % 40 == 0 ? client->PushSend(Packet(next, payload)) : client->WriteOrPush(Packet(next, payload)));
+            ASSERT_TRUE(queueSome && next % 40 == 0 ? client->PushSend(Packet(next, payload)) : client->WriteOrPush(Packet(next, payload)));
             expected += FrameOf(next, payload);
             mostQueued = std::max(mostQueued, client->GetSendQueueCount());
+            if (next % passLength == passLength - 1) client->FlushDirectWave();  // the end of a pass
         }
         client->FlushDirectWave();
     };
-    push(12000, 1000);  // about 12 MB: more than the socket buffers take
+    passLength = 60;
+    push(60000, 200);  // about 13 MB: more than the socket buffers take
     EXPECT_GT(mostQueued, 0) << "the stall never reached the send thread";
     std::string got = server->Receive(expected.size(), 10s);
     ASSERT_EQ(got.size(), expected.size());
     EXPECT_TRUE(got == expected) << "reordered or corrupted in the stall";
     // Every packet is counted once, however its wave was cut.
-    EXPECT_EQ(client->GetPacketTotals().PacketsOut(), 12000u);
-    // Drained: small packets go out directly again, still in order.
+    EXPECT_EQ(client->GetPacketTotals().PacketsOut(), 60000u);
+    // Drained: waves come back, still in order; passes longer than a
+    // wave's bound leave the rest of each to the send thread, behind it.
     ASSERT_TRUE(WaitFor([&] { return client->GetSendQueueCount() == 0; }));
     expected.clear();
-    push(200, 40);
+    passLength = 39;
+    queueSome = true;
+    push(400, 1000);
     EXPECT_EQ(server->Receive(expected.size(), 5s), expected);
 
     // A restart: what the dead connection swallowed is lost with it; what
