@@ -94,16 +94,19 @@ void TnServerClient::FlushDirectWave() {
 void TnServerClient::WriteDirectWave() {
     if (m_DirectWave.empty()) return;
     uint32_t generation = 0;
+    ssize_t written = 0;
     {
         std::lock_guard write(m_WriteLock);
-        const ssize_t written = WriteWaveLocked(&generation);
+        written = WriteWaveLocked(&generation);
         SettleWaveLocked(written > 0 ? static_cast<size_t>(written) : 0);
-        if (written < 0) GetLog()->LogWarn("%s send Error", LocationText().c_str());
         if (written >= 0 && m_HeldBytes.empty()) return;
     }
-    // The link is failing: the wave is kept for the next link, as the send
-    // thread keeps its frames; the receive thread reconnects.
-    if (generation != 0) OnWriteFailed(generation);
+    if (written < 0) {
+        // The link is failing: the wave is kept for the next link, as the
+        // send thread keeps its frames; the receive thread reconnects.
+        GetLog()->LogWarn("%s send Error", LocationText().c_str());
+        OnWriteFailed(generation);
+    }
     if (IWakeable* sender = m_Sender.load(std::memory_order_acquire)) sender->Wake();
 }
 
