@@ -1,5 +1,7 @@
 #include "ShareDefine/NetProcess.h"
 
+#include <algorithm>
+
 #include "infra/Log.h"
 #include "infra/SourceLocation.h"
 #include "platform/LastError.h"
@@ -15,6 +17,7 @@ INetProcess::INetProcess(PacketQueue* targetQueue)
 }
 
 INetProcess::~INetProcess() {
+    for (MMORPG::MMORPGPacket* packet : m_DispCarry) FreePacket(packet);
     if (m_Service != nullptr) {
         if (m_Service->IsListening()) StopService();
         m_Service->SetMsgNotify(nullptr, nullptr);
@@ -239,9 +242,26 @@ void INetProcess::SendAll() {
 }
 
 bool INetProcess::ThreadDispToAllClient() {
-    if (m_DispQueue.Count() == 0) return false;
-    MMORPG::MMORPGPacket* packet = m_DispQueue.Pop();
-    if (packet == nullptr) return false;
+    // Taken a batch at a time, so the process thread meets the dispatch
+    // thread on the queue's lock and count once per batch. A pass still
+    // stops at a packet it cannot deliver; the rest of its batch waits for
+    // the next pass, ahead of the queue.
+    MMORPG::MMORPGPacket* batch[kDispBatch];
+    int taken = TakeCarried(batch);
+    if (taken == 0) {
+        if (m_DispQueue.Count() == 0) return false;
+        taken = m_DispQueue.PopSome(batch, kDispBatch);
+    }
+    for (int i = 0; i < taken; ++i) {
+        if (batch[i] == nullptr || !HandToClient(batch[i])) {
+            Carry(batch + i + 1, taken - i - 1);
+            return false;
+        }
+    }
+    return taken > 0;
+}
+
+bool INetProcess::HandToClient(MMORPG::MMORPGPacket* packet) {
     QXNetClient* client = m_Service ? m_Service->GetClient(packet->GetDestIndex()) : nullptr;
     auto* serverObj = client ? static_cast<IServerObj*>(client->GetUserObj()) : nullptr;
     if (serverObj != nullptr) {
@@ -253,6 +273,19 @@ bool INetProcess::ThreadDispToAllClient() {
     if (verdict.write) GetLog()->LogWarn("ThreadDispToAllClient error packet:%s", HexDump(packet->GetSendData()).c_str());
     FreePacket(packet);
     return false;
+}
+
+int INetProcess::TakeCarried(MMORPG::MMORPGPacket** batch) {
+    const int count = static_cast<int>(m_DispCarry.size());
+    std::copy(m_DispCarry.begin(), m_DispCarry.end(), batch);
+    m_DispCarry.clear();
+    m_DispCarried.store(0, std::memory_order_relaxed);
+    return count;
+}
+
+void INetProcess::Carry(MMORPG::MMORPGPacket* const* packets, int count) {
+    m_DispCarry.assign(packets, packets + count);
+    m_DispCarried.store(count, std::memory_order_relaxed);
 }
 
 bool INetProcess::SendPass() {

@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "infra/AIndexListPro.h"
 #include "infra/AList.h"
@@ -75,7 +76,7 @@ public:
     // True when the last passes left work that no wake will announce: the
     // rest of a message pass that ended early, or dispatch packets left
     // behind a failed one. The process thread then calls again at once.
-    bool HasPendingWork() { return m_MsgPassCut || m_DispQueue.Count() > 0; }
+    bool HasPendingWork() { return m_MsgPassCut || GetDispQueueCount() > 0; }
     // Received bytes one ProcessNetMsg pass takes at most before it leaves
     // the rest for the next (0, the default: all). Short passes let the
     // process thread turn to the other services and its sockets between
@@ -86,7 +87,9 @@ public:
     PacketQueue* GetTargetQueue() const { return m_TargetQueue; }
     const std::string& GetName() const { return m_Name; }
     int GetRecorder() const { return m_Recorder; }
-    int GetDispQueueCount() { return m_DispQueue.Count(); }
+    // Routed packets waiting for the process thread, those left behind a
+    // failed dispatch pass included.
+    int GetDispQueueCount() { return m_DispQueue.Count() + m_DispCarried.load(std::memory_order_relaxed); }
     // Packets relayed with this service's peers since the start (any thread).
     const PacketTotals& GetPacketTotals() const { return m_PacketTotals; }
     // Server objects ever created (one per connection slot used), online or
@@ -105,6 +108,8 @@ protected:
 private:
     static constexpr int kParamMaxSendBufferBytes = 1;
     static constexpr int kMaxSendBufferBytes = 0x20000000;
+    // Routed packets taken off the dispatch queue at a time.
+    static constexpr int kDispBatch = 64;
 
     static void OnServiceMsgThunk(void* context);
 
@@ -119,6 +124,13 @@ private:
     bool OnMsgCreate(int poolIndex);
 
     bool ThreadDispToAllClient();
+    // Queues one routed packet on its connection's object; false (after
+    // logging and freeing it) when the connection is gone.
+    bool HandToClient(MMORPG::MMORPGPacket* packet);
+    // The packets a dispatch pass took but did not reach because it
+    // stopped; the next pass takes them before the queue.
+    int TakeCarried(MMORPG::MMORPGPacket** batch);
+    void Carry(MMORPG::MMORPGPacket* const* packets, int count);
     // Writes the summaries of held-back warnings whose interval is over; at
     // most once a second, so a quiet service pays nothing for it.
     void WriteDueLogSummaries();
@@ -140,6 +152,8 @@ private:
     INetService* m_Service;  // released by the destructor
     PacketQueue* m_TargetQueue;
     PacketQueue m_DispQueue;
+    std::vector<MMORPG::MMORPGPacket*> m_DispCarry;  // process thread only; owned
+    std::atomic<int> m_DispCarried{0};               // its size, for readers on other threads
     std::atomic<bool> m_Running{false};  // set on the window thread, read by the process thread
     IWakeable* m_WakeTarget = nullptr;
     bool m_MsgPassCut = false;  // process thread only

@@ -70,13 +70,21 @@ int IServerObj::GetSendQueueCount() { return m_SendQueue.Count(); }
 
 int IServerObj::SendQueued() {
     m_SentThisPass = 0;
+    MMORPG::MMORPGPacket* batch[kSendBatch];
     while (m_SendQueue.Count() > 0) {
-        // Framed straight from the queued packet: no scratch copy per packet.
-        MMORPG::MMORPGPacket* packet = m_SendQueue.Pop();
-        if (packet == nullptr) continue;
-        const int sent = SendOne(*packet);
-        FreePacket(packet);
-        if (sent == 0) return 0;
+        const int taken = m_SendQueue.PopSome(batch, kSendBatch);
+        for (int i = 0; i < taken; ++i) {
+            if (batch[i] == nullptr) continue;
+            // Framed straight from the queued packet: no scratch copy per packet.
+            const int sent = SendOne(*batch[i]);
+            FreePacket(batch[i]);
+            if (sent == 0) {
+                // A failed send ends the connection (the caller resets this
+                // object); the rest of the batch goes back to the pool.
+                for (int rest = i + 1; rest < taken; ++rest) FreePacket(batch[rest]);
+                return 0;
+            }
+        }
     }
     const int flushed = m_Stream.SendBuf_o(nullptr, 0);
     if (flushed <= 0 && plat::GetLastError() != NOTHING_TO_SEND) {

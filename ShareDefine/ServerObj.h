@@ -96,6 +96,8 @@ private:
     bool AdmitDropped(const char* kind);
     QXNetClient* Client();
     int SendOne(MMORPG::MMORPGPacket& packet);
+    // Queued packets SendQueued takes at a time.
+    static constexpr int kSendBatch = 64;
 
     CICOPNetStream m_Stream;
     std::string m_Frame;  // the frame being sent; its capacity is reused (process thread)

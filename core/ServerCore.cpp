@@ -261,11 +261,16 @@ int CServerCore::DispatchPackWork() {
     // One pass routes what was queued when it began; the packets it sends
     // the DataServer go out together at its end, so a wave of requests
     // waits neither for the replies behind it nor for a send thread.
-    for (; queued > 0; --queued) {
-        MMORPGPacket* packet = m_RecvQueue.Pop();
-        if (packet == nullptr) break;
-        m_DispatchCounter.AddBytes(static_cast<uint32_t>(packet->GetDataLen()));
-        Route(packet);
+    MMORPGPacket* batch[kDispatchBatch];
+    while (queued > 0) {
+        const int taken = m_RecvQueue.PopSome(batch, std::min(queued, kDispatchBatch));
+        if (taken == 0) break;
+        queued -= taken;
+        for (int i = 0; i < taken; ++i) {
+            if (batch[i] == nullptr) continue;
+            m_DispatchCounter.AddBytes(static_cast<uint32_t>(batch[i]->GetDataLen()));
+            Route(batch[i]);
+        }
     }
     m_DataServer.FlushDirectWave();
     return 0;

@@ -49,6 +49,8 @@ public:
     // How soon a held-back process thread looks again (it serves the
     // network meanwhile).
     static constexpr int kHeldBackRetryMs = 1;
+    // Packets the dispatch thread takes off its queue at a time.
+    static constexpr int kDispatchBatch = 64;
 
     CServerCore();
     CServerCore(const CServerCore&) = delete;

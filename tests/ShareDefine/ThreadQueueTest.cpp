@@ -204,8 +204,9 @@ TEST_F(ThreadQueueTest, PushWakesASleepingConsumerThread) {
     queue.SetWakeTarget(nullptr);
 }
 
-// The relay's shape: several producers, one consumer popping as they push.
-TEST_F(ThreadQueueTest, EachProducersPacketsArriveInTheirPushOrderWhileTheConsumerPopsAlongside) {
+// The relay's shape: several producers, one consumer taking batches as
+// they push.
+TEST_F(ThreadQueueTest, EachProducersPacketsArriveInTheirPushOrderWhileTheConsumerTakesBatchesAlongside) {
     constexpr int kProducers = 2;
     constexpr int kPerProducer = 30000;
     PacketQueue queue;
@@ -216,6 +217,7 @@ TEST_F(ThreadQueueTest, EachProducersPacketsArriveInTheirPushOrderWhileTheConsum
                 MMORPGPacket* packet = AllocPacket();
                 packet->SetPackType(static_cast<uint8_t>(p));
                 packet->SetContext(static_cast<uint32_t>(i));
+                packet->ReadData("ab", 1 + i % 2);
                 queue.Push(packet);
             }
         });
@@ -223,23 +225,27 @@ TEST_F(ThreadQueueTest, EachProducersPacketsArriveInTheirPushOrderWhileTheConsum
     std::vector<int> next(kProducers, 0);
     int outOfOrder = 0;
     int received = 0;
+    int64_t bytesTaken = 0;
+    MMORPGPacket* batch[7];
     while (received < kProducers * kPerProducer) {
-        MMORPGPacket* packet = queue.Pop();
-        if (packet == nullptr) {
-            std::this_thread::yield();
-            continue;
+        const int taken = queue.PopSome(batch, 7);
+        if (taken == 0) std::this_thread::yield();
+        for (int b = 0; b < taken; ++b) {
+            int& expected = next[batch[b]->GetPackType()];
+            if (static_cast<int>(batch[b]->GetContext()) != expected) ++outOfOrder;
+            expected = static_cast<int>(batch[b]->GetContext()) + 1;
+            bytesTaken += batch[b]->GetDataLen();
+            FreePacket(batch[b]);
+            ++received;
         }
-        int& expected = next[packet->GetPackType()];
-        if (static_cast<int>(packet->GetContext()) != expected) ++outOfOrder;
-        expected = static_cast<int>(packet->GetContext()) + 1;
-        FreePacket(packet);
-        ++received;
     }
     for (std::thread& producer : producers) producer.join();
     EXPECT_EQ(outOfOrder, 0);
     EXPECT_EQ(next, std::vector<int>(kProducers, kPerProducer));
-    EXPECT_EQ(queue.Pop(), nullptr);
+    EXPECT_EQ(bytesTaken, kProducers * (kPerProducer / 2) * 3);
+    EXPECT_EQ(queue.PopSome(batch, 7), 0);
     EXPECT_EQ(queue.Count(), 0);
+    EXPECT_EQ(queue.Bytes(), 0);
 }
 
 TEST_F(ThreadQueueTest, ManyThreadsAllocPushPopAndFreeWithTheCountBackAtItsStart) {
