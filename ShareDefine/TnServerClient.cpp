@@ -10,7 +10,6 @@
 #include "infra/SingleThread.h"
 #include "infra/ThreadManager.h"
 #include "platform/LastError.h"
-#include "platform/Thread.h"
 #include "platform/Tick.h"
 #include "infra/HexDump.h"
 #include "infra/IWakeable.h"
@@ -231,7 +230,6 @@ void TnServerClient::CreateThreads() {
 
 void TnServerClient::SetSpinMicros(uint32_t micros) {
     if (m_SendThread != nullptr) m_SendThread->SetSpinMicros(micros);
-    m_RecvSpinMicros.store(micros, std::memory_order_relaxed);
 }
 
 void TnServerClient::SetSenderWakeTarget(IWakeable* sender) {
@@ -245,8 +243,7 @@ int TnServerClient::SendThreadThunk(void* context, int) { return static_cast<TnS
 
 int TnServerClient::ThreadRecvPack() {
     if (!SockIsConnected()) return RetryIfDue();
-    const int received = ReceiveSome();
-    if (received == kNothingYet) return 0;
+    const int received = m_Socket->SockRecv(m_RecvBuffer, kRecvBufferSize);
     if (received > 0) {
         m_ReceivedSinceConnect.store(true, std::memory_order_relaxed);
         m_Dispatcher.Feed(m_RecvBuffer, received);
@@ -261,25 +258,6 @@ int TnServerClient::ThreadRecvPack() {
     m_Dispatcher.ClearBuffer();
     if (!GetStopFlag()) Reconnect();
     return 1;
-}
-
-int TnServerClient::ReceiveSome() {
-    const uint32_t spin = m_RecvSpinMicros.load(std::memory_order_relaxed);
-    if (spin != 0 && std::chrono::steady_clock::now() - m_LastReceived < std::chrono::microseconds(spin)) {
-        const int got = m_Socket->SockRecvNoWait(m_RecvBuffer, kRecvBufferSize);
-        if (got > 0) {
-            m_LastReceived = std::chrono::steady_clock::now();
-            return got;
-        }
-        if (got < 0 && m_Socket->SockGetLastError() == EWOULDBLOCK) {
-            plat::YieldToOtherThreads();
-            return kNothingYet;
-        }
-        return got;  // a close or an error, reported as a blocking read's
-    }
-    const int received = m_Socket->SockRecv(m_RecvBuffer, kRecvBufferSize);
-    if (received > 0 && spin != 0) m_LastReceived = std::chrono::steady_clock::now();
-    return received;
 }
 
 int TnServerClient::RetryIfDue() {

@@ -25,7 +25,6 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -90,11 +89,10 @@ public:
 
     // Registers the receive and send threads with the thread manager.
     void CreateThreads();
-    // The poll after work of both threads: the send thread's
-    // (SingleThread::SetSpinMicros), and the receive thread's, which for
-    // that long after bytes arrived looks at the socket without blocking
-    // (yielding the CPU between looks) before it blocks in it again, so the
-    // next wave is taken without a wake-up. After CreateThreads.
+    // The send thread's poll after work (SingleThread::SetSpinMicros). The
+    // receive thread always blocks in its read: the kernel wakes it when
+    // bytes arrive, and polling the socket between waves cost the relay
+    // more CPU than the wake-ups it saved. After CreateThreads.
     void SetSpinMicros(uint32_t micros);
     // The thread that runs ThreadSendPack: woken by every push and whenever
     // the link (re)connects, so it sleeps while there is nothing it can do.
@@ -134,11 +132,6 @@ private:
     // While the link is down: reconnects when the retry is due and returns
     // how long the receive thread may sleep before looking again.
     int RetryIfDue();
-    // The receive thread's read: without blocking while its poll after the
-    // last bytes runs (kNothingYet when nothing has come), else blocking;
-    // otherwise SockRecv's result.
-    static constexpr int kNothingYet = -2;
-    int ReceiveSome();
     // Writes bytes still held from a failed write; false while they wait.
     bool WriteHeldBytes(uint32_t generation);
     bool SendOne(MMORPG::MMORPGPacket& packet, uint32_t generation);
@@ -216,6 +209,4 @@ private:
     bool m_WaveFullThisPass = false;
     std::vector<WaveFrame> m_WaveFrames;
     char m_RecvBuffer[kRecvBufferSize];
-    std::atomic<uint32_t> m_RecvSpinMicros{0};
-    std::chrono::steady_clock::time_point m_LastReceived;  // receive thread only
 };

@@ -204,9 +204,9 @@ TEST_F(TnServerClientTest, APeerCloseIsAnnouncedOnceAndTheLinkComesBack) {
     EXPECT_EQ(server->Receive(FrameOf(9, "after").size()), FrameOf(9, "after"));
 }
 
-TEST_F(TnServerClientTest, WhilePollingAfterBytesASplitFrameIsJoinedAndACloseIsAnnouncedOnce) {
-    // A poll far longer than the test: every read below is a look without
-    // blocking, and the close arrives while the thread is still looking.
+TEST_F(TnServerClientTest, WithTheSendThreadPollingASplitFrameIsJoinedAndACloseIsAnnouncedOnce) {
+    // A poll far longer than the test: the send thread is still polling
+    // when the receive thread meets the close and the link is made again.
     client->SetSpinMicros(1000000);
     Start();
     const std::string first = FrameOf(1, "polled");
