@@ -65,6 +65,26 @@ public:
         return 1;
     }
 
+    // Appends count pointers at the back, in their order, under one hold of
+    // the lock; wakes the target as Push does when the queue was empty.
+    // Returns count.
+    int PushSome(T* const* elements, int count) {
+        if (count <= 0) return 0;
+        int64_t bytes = 0;
+        for (int i = 0; i < count; ++i) bytes += BytesOf(elements[i]);
+        bool wasEmpty = false;
+        {
+            TLockObj lock(m_Lock);
+            wasEmpty = m_Size.fetch_add(count, std::memory_order_acq_rel) == 0;
+            m_Bytes.fetch_add(bytes, std::memory_order_relaxed);
+            for (int i = 0; i < count; ++i) m_Queue->Push(elements[i]);
+        }
+        if (wasEmpty) {
+            if (IWakeable* target = m_WakeTarget.load(std::memory_order_acquire)) target->Wake();
+        }
+        return count;
+    }
+
     // Removes and returns the front pointer; null when empty.
     virtual T* Pop() {
         TLockObj lock(m_TakeLock);

@@ -18,6 +18,7 @@
 #include "ShareDefine/CThreadQueue.h"
 #include "ShareDefine/MMORPGPacket.h"
 #include "ShareDefine/PackageDispatcher.h"
+#include "ShareDefine/PacketStage.h"
 
 class INetService;
 class QXNetClient;
@@ -55,6 +56,9 @@ public:
     int GetSentThisPass() const { return m_SentThisPass; }
     void ClearSentThisPass() { m_SentThisPass = 0; }
     PacketQueue* GetTargetQueue() const { return m_TargetQueue; }
+    // Where OnRecvPack puts its packets: the target queue, through a stage
+    // that holds those of one OnRecvBytes until its bytes are framed.
+    PacketStage& ReceiveStage() { return m_ReceiveStage; }
     // The thread that drains the send queue; woken when a push finds it empty.
     void SetWakeTarget(IWakeable* target) { m_SendQueue.SetWakeTarget(target); }
     // The owner's limiter for this object's per-peer warnings (process
@@ -102,6 +106,7 @@ private:
     CICOPNetStream m_Stream;
     std::string m_Frame;  // the frame being sent; its capacity is reused (process thread)
     PacketQueue* m_TargetQueue;
+    PacketStage m_ReceiveStage{m_TargetQueue};
     PacketQueue m_SendQueue;
     SecCounter m_RecvCounter{1000};
     SecCounter m_SendCounter{1000};

@@ -39,6 +39,7 @@
 #include "ShareDefine/CThreadQueue.h"
 #include "ShareDefine/MMORPGPacket.h"
 #include "ShareDefine/PackageDispatcher.h"
+#include "ShareDefine/PacketStage.h"
 
 class INqBlockSocket;
 class SingleThread;
@@ -120,6 +121,12 @@ public:
     std::string GetConnectHost();
 
 protected:
+    // A subclass whose OnRecvPack stages its packets names the stage here
+    // (not owned, lives as long as the subclass); the receive thread holds
+    // each read's packets in it until the read is framed. Before
+    // CreateThreads.
+    void SetReceiveStage(PacketStage* stage) { m_ReceiveStage = stage; }
+
     std::string m_Name = "TnServerClient";
     int m_Recorder = 7;
 
@@ -172,6 +179,7 @@ private:
     std::atomic<bool> m_StopFlag{false};
     CThreadQueue<MMORPG::MMORPGPacket> m_SendQueue;
     TnPackageDispatcher m_Dispatcher;
+    PacketStage* m_ReceiveStage = nullptr;
 
     std::mutex m_ConnectLock;  // guards the address, the socket's connect/close and the fields below
     std::string m_Host;

@@ -7,6 +7,7 @@
 #include "ShareDefine/MMORPGPacketPool.h"
 
 DataServerCore::DataServerCore(PacketQueue* targetQueue) : m_TargetQueue(targetQueue) {
+    SetReceiveStage(&m_ReceiveStage);
     m_Name = "VarnholtServer";
     m_Recorder = MMORPG::stGateway;
 }
@@ -15,7 +16,7 @@ void DataServerCore::OnRecvPack(MMORPG::tagPackHead* head, const char* data, int
     MMORPG::tagPackHead queued = *head;
     const int32_t destIndex = queued.DestIndex;
     queued.DestIndex = 0;
-    peer::QueueReceivedPack(m_TargetQueue, queued, data, len, destIndex, "DataServerCore");
+    peer::QueueReceivedPack(m_ReceiveStage, queued, data, len, destIndex, "DataServerCore");
 }
 
 void DataServerCore::OnDisconnected() {

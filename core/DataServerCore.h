@@ -8,6 +8,7 @@
 // OnRecvPack, OnDisconnected and Reconnect on the link's receive thread.
 #pragma once
 
+#include "ShareDefine/PacketStage.h"
 #include "ShareDefine/ServerObj.h"
 #include "ShareDefine/TnServerClient.h"
 
@@ -31,4 +32,6 @@ public:
 
 private:
     PacketQueue* m_TargetQueue;
+    // Holds the packets of one read until it is framed.
+    PacketStage m_ReceiveStage{m_TargetQueue};
 };

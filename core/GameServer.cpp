@@ -8,5 +8,5 @@ GameServer::GameServer(INetService* service, int poolIndex, PacketQueue* targetQ
 }
 
 void GameServer::OnRecvPack(MMORPG::tagPackHead* head, const char* data, int len) {
-    peer::QueueKeepingBroadcastHeader(GetTargetQueue(), *head, data, len, "GameServer");
+    peer::QueueKeepingBroadcastHeader(ReceiveStage(), *head, data, len, "GameServer");
 }

@@ -8,5 +8,5 @@ LoginServer::LoginServer(INetService* service, int poolIndex, PacketQueue* targe
 }
 
 void LoginServer::OnRecvPack(MMORPG::tagPackHead* head, const char* data, int len) {
-    peer::QueueKeepingBroadcastHeader(GetTargetQueue(), *head, data, len, "LoginServer");
+    peer::QueueKeepingBroadcastHeader(ReceiveStage(), *head, data, len, "LoginServer");
 }

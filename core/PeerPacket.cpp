@@ -6,18 +6,39 @@
 
 namespace peer {
 
-bool QueueReceivedPack(PacketQueue* queue, const MMORPG::tagPackHead& head, const char* data, int len,
-                       int32_t destIndex, const char* receiver) {
+namespace {
+
+// A pooled packet holding the header, the body and the routing slot; null,
+// with the Error line, when the pool has none to give.
+MMORPG::MMORPGPacket* NewReceivedPack(const MMORPG::tagPackHead& head, const char* data, int len, int32_t destIndex,
+                                      const char* receiver) {
     MMORPG::MMORPGPacket* packet = AllocPacket();
     if (packet == nullptr) {
         GetLog()->LogError("%s::OnRecvPack  AllocPacket() == NULL, packet dropped (packType = %d, SrcServerType = %d)",
                            receiver, head.packType, head.SrcServerType);
-        return false;
+        return nullptr;
     }
     packet->SetPackHead(&head);
     packet->ReadData(data, len);
     packet->SetDestIndex(destIndex);
+    return packet;
+}
+
+}  // namespace
+
+bool QueueReceivedPack(PacketQueue* queue, const MMORPG::tagPackHead& head, const char* data, int len,
+                       int32_t destIndex, const char* receiver) {
+    MMORPG::MMORPGPacket* packet = NewReceivedPack(head, data, len, destIndex, receiver);
+    if (packet == nullptr) return false;
     queue->Push(packet);
+    return true;
+}
+
+bool QueueReceivedPack(PacketStage& stage, const MMORPG::tagPackHead& head, const char* data, int len,
+                       int32_t destIndex, const char* receiver) {
+    MMORPG::MMORPGPacket* packet = NewReceivedPack(head, data, len, destIndex, receiver);
+    if (packet == nullptr) return false;
+    stage.Add(packet);
     return true;
 }
 
@@ -38,7 +59,7 @@ const char* PeerIPText(QXNetClient* client) {
     return ip != nullptr ? ip : "";
 }
 
-bool QueueKeepingBroadcastHeader(PacketQueue* queue, const MMORPG::tagPackHead& head, const char* data, int len,
+bool QueueKeepingBroadcastHeader(PacketStage& stage, const MMORPG::tagPackHead& head, const char* data, int len,
                                  const char* receiver) {
     MMORPG::tagPackHead queued = head;
     int32_t destIndex = 0;
@@ -46,7 +67,7 @@ bool QueueKeepingBroadcastHeader(PacketQueue* queue, const MMORPG::tagPackHead& 
         destIndex = queued.DestIndex;
         queued.DestIndex = 0;
     }
-    return QueueReceivedPack(queue, queued, data, len, destIndex, receiver);
+    return QueueReceivedPack(stage, queued, data, len, destIndex, receiver);
 }
 
 }  // namespace peer

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "ShareDefine/PackHead.h"
+#include "ShareDefine/PacketStage.h"
 #include "ShareDefine/ServerObj.h"
 
 class QXNetClient;
@@ -20,12 +21,16 @@ namespace peer {
 // returns false then.
 bool QueueReceivedPack(PacketQueue* queue, const MMORPG::tagPackHead& head, const char* data, int len,
                        int32_t destIndex, const char* receiver);
+// The same through the receiving object's stage: pushed with the rest of the
+// read being framed, or at once outside a read.
+bool QueueReceivedPack(PacketStage& stage, const MMORPG::tagPackHead& head, const char* data, int len,
+                       int32_t destIndex, const char* receiver);
 
 // The rule GameServers and LoginServers share: the header's DestIndex becomes
 // the routing slot and is cleared, except in a broadcast, whose header keeps
 // it (the sender's own slot, which the broadcast then skips) while the
 // routing slot stays at the pooled packet's reset value 0.
-bool QueueKeepingBroadcastHeader(PacketQueue* queue, const MMORPG::tagPackHead& head, const char* data, int len,
+bool QueueKeepingBroadcastHeader(PacketStage& stage, const MMORPG::tagPackHead& head, const char* data, int len,
                                  const char* receiver);
 
 // The header of the notice a lost link injects: all zero but packType

@@ -11,5 +11,5 @@ void RouteServer::OnRecvPack(MMORPG::tagPackHead* head, const char* data, int le
     MMORPG::tagPackHead queued = *head;
     const int32_t destIndex = queued.DestIndex;
     queued.DestIndex = static_cast<int16_t>(GetPoolIndex());
-    peer::QueueReceivedPack(GetTargetQueue(), queued, data, len, destIndex, "RouteServer");
+    peer::QueueReceivedPack(ReceiveStage(), queued, data, len, destIndex, "RouteServer");
 }

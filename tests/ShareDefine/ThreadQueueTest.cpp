@@ -1,8 +1,10 @@
 #include "ShareDefine/CThreadQueue.h"
+#include "ShareDefine/PacketStage.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -204,7 +206,8 @@ TEST_F(ThreadQueueTest, PushWakesASleepingConsumerThread) {
     queue.SetWakeTarget(nullptr);
 }
 
-// The relay's shape: several producers, one consumer taking batches as
+// The relay's shape: several producers, one pushing packet by packet and
+// one through a stage a read at a time, and one consumer taking batches as
 // they push.
 TEST_F(ThreadQueueTest, EachProducersPacketsArriveInTheirPushOrderWhileTheConsumerTakesBatchesAlongside) {
     constexpr int kProducers = 2;
@@ -213,12 +216,20 @@ TEST_F(ThreadQueueTest, EachProducersPacketsArriveInTheirPushOrderWhileTheConsum
     std::vector<std::thread> producers;
     for (int p = 0; p < kProducers; ++p) {
         producers.emplace_back([&queue, p] {
+            PacketStage stage(&queue);
             for (int i = 0; i < kPerProducer; ++i) {
                 MMORPGPacket* packet = AllocPacket();
                 packet->SetPackType(static_cast<uint8_t>(p));
                 packet->SetContext(static_cast<uint32_t>(i));
                 packet->ReadData("ab", 1 + i % 2);
-                queue.Push(packet);
+                if (p == 0) {
+                    queue.Push(packet);
+                    continue;
+                }
+                // Reads of 1 to 100 packets: some fill the stage on the way.
+                if (i % 100 == 0) stage.BeginRead();
+                stage.Add(packet);
+                if (i % 100 == i / 100 % 100 || i == kPerProducer - 1) stage.EndRead();
             }
         });
     }
@@ -227,7 +238,9 @@ TEST_F(ThreadQueueTest, EachProducersPacketsArriveInTheirPushOrderWhileTheConsum
     int received = 0;
     int64_t bytesTaken = 0;
     MMORPGPacket* batch[7];
-    while (received < kProducers * kPerProducer) {
+    // A lost packet fails the counts below instead of hanging the test.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (received < kProducers * kPerProducer && std::chrono::steady_clock::now() < deadline) {
         const int taken = queue.PopSome(batch, 7);
         if (taken == 0) std::this_thread::yield();
         for (int b = 0; b < taken; ++b) {
