@@ -29,9 +29,9 @@ void IServerObj::OnRecvBytes(const char* data, int len) {
     if (len <= 0 || m_CutForBadFrame) return;  // records queued behind the bad frame are dropped
     m_RecvCounter.AddBytes(static_cast<uint32_t>(len));
     m_BadFrameSeen = false;
-    m_ReceiveStage.BeginRead();
+    m_ReceiveStage.BeginBatch();
     m_Dispatcher.Feed(data, len);
-    m_ReceiveStage.EndRead();
+    m_ReceiveStage.EndBatch();
     if (m_BadFrameSeen) CutForBadFrame(data, len);
 }
 

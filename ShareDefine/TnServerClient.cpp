@@ -246,9 +246,9 @@ int TnServerClient::ThreadRecvPack() {
     const int received = m_Socket->SockRecv(m_RecvBuffer, kRecvBufferSize);
     if (received > 0) {
         m_ReceivedSinceConnect.store(true, std::memory_order_relaxed);
-        if (m_ReceiveStage != nullptr) m_ReceiveStage->BeginRead();
+        if (m_ReceiveStage != nullptr) m_ReceiveStage->BeginBatch();
         m_Dispatcher.Feed(m_RecvBuffer, received);
-        if (m_ReceiveStage != nullptr) m_ReceiveStage->EndRead();
+        if (m_ReceiveStage != nullptr) m_ReceiveStage->EndBatch();
         return 0;
     }
     if (received < 0) {

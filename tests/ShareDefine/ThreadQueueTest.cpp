@@ -227,9 +227,9 @@ TEST_F(ThreadQueueTest, EachProducersPacketsArriveInTheirPushOrderWhileTheConsum
                     continue;
                 }
                 // Reads of 1 to 100 packets: some fill the stage on the way.
-                if (i % 100 == 0) stage.BeginRead();
+                if (i % 100 == 0) stage.BeginBatch();
                 stage.Add(packet);
-                if (i % 100 == i / 100 % 100 || i == kPerProducer - 1) stage.EndRead();
+                if (i % 100 == i / 100 % 100 || i == kPerProducer - 1) stage.EndBatch();
             }
         });
     }
