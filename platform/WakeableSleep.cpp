@@ -39,7 +39,11 @@ bool WaitUntil(std::atomic<uint32_t>& state, uint32_t expected, const timespec& 
 bool WakeableSleep::SleepFor(uint32_t ms) {
     uint32_t state = kIdle;
     if (!m_State.compare_exchange_strong(state, kSleeping, std::memory_order_acq_rel)) {
-        m_State.store(kIdle, std::memory_order_release);  // a wake came first: use it up
+        // A wake came first: use it up. An exchange, not a store: a second
+        // Wake may land between the compare and here, and only a
+        // read-modify-write reads its write, so that what the waker published
+        // before it is seen by the caller's next look at its work.
+        m_State.exchange(kIdle, std::memory_order_acq_rel);
         return true;
     }
     const timespec deadline = DeadlineAfter(ms);
