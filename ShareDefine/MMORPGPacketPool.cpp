@@ -56,13 +56,27 @@ void MMORPGPacketPool::Free(MMORPGPacket* pack) {
         GetLog()->LogError("MMORPGPacketPool::Free  MMORPGPacket * pack == NULL");
         return;
     }
-    if (!pack->CanFree()) {
-        GetLog()->LogError("MMORPGPacketPool::Free  MMORPGPacket * pack can't free");
-        return;
+    if (!MayGiveBack(pack)) return;
+    TLockObj lock(m_Lock);
+    FreeLocked(pack);
+}
+
+void MMORPGPacketPool::FreeSome(MMORPGPacket* const* packs, int count) {
+    TLockObj lock(m_Lock);
+    for (int i = 0; i < count; ++i) {
+        if (packs[i] != nullptr && MayGiveBack(packs[i])) FreeLocked(packs[i]);
     }
+}
+
+bool MMORPGPacketPool::MayGiveBack(MMORPGPacket* pack) {
+    if (pack->CanFree()) return true;
+    GetLog()->LogError("MMORPGPacketPool::Free  MMORPGPacket * pack can't free");
+    return false;
+}
+
+void MMORPGPacketPool::FreeLocked(MMORPGPacket* pack) {
     // The in-use test and the give-back happen under one lock hold, so two
     // threads freeing the same packet cannot both get it into the free list.
-    TLockObj lock(m_Lock);
     if (pack->m_InUse == 0) {
         GetLog()->LogError("MMORPGPacketPool::Free  MMORPGPacket * pack is Not Used");
         return;
@@ -116,3 +130,5 @@ MMORPG::MMORPGPacket* AllocPacket() {
 }
 
 void FreePacket(MMORPG::MMORPGPacket* packet) { GetPacketPool()->Free(packet); }
+
+void FreePackets(MMORPG::MMORPGPacket* const* packets, int count) { GetPacketPool()->FreeSome(packets, count); }

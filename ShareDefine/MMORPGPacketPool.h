@@ -29,6 +29,9 @@ public:
     // Alloc. Scratch packets and packets not handed out are refused with an
     // Error line and leave m_Count unchanged.
     void Free(MMORPGPacket* pack);
+    // Free for each of count packets, under one hold of the lock (a batch
+    // sent or written at once); null entries are skipped.
+    void FreeSome(MMORPGPacket* const* packs, int count);
     // The most packets ever in use at once (any thread; advisory).
     int GetPeakInUse() const { return m_PeakInUse.load(std::memory_order_relaxed); }
 
@@ -38,6 +41,9 @@ protected:
 
 private:
     void Grow();
+    // Whether the packet may be given back; false after an Error line.
+    static bool MayGiveBack(MMORPGPacket* pack);
+    void FreeLocked(MMORPGPacket* pack);
 
     std::atomic<int> m_PeakInUse{0};  // written under m_Lock
 };
@@ -54,3 +60,5 @@ void ReleasePacketPool();
 MMORPG::MMORPGPacket* AllocPacket();
 // Gives a packet back to the process-wide pool.
 void FreePacket(MMORPG::MMORPGPacket* packet);
+// Gives count packets back at once; null entries are skipped.
+void FreePackets(MMORPG::MMORPGPacket* const* packets, int count);

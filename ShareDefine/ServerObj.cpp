@@ -75,18 +75,15 @@ int IServerObj::SendQueued() {
     MMORPG::MMORPGPacket* batch[kSendBatch];
     while (m_SendQueue.Count() > 0) {
         const int taken = m_SendQueue.PopSome(batch, kSendBatch);
-        for (int i = 0; i < taken; ++i) {
-            if (batch[i] == nullptr) continue;
+        bool failed = false;
+        for (int i = 0; i < taken && !failed; ++i) {
             // Framed straight from the queued packet: no scratch copy per packet.
-            const int sent = SendOne(*batch[i]);
-            FreePacket(batch[i]);
-            if (sent == 0) {
-                // A failed send ends the connection (the caller resets this
-                // object); the rest of the batch goes back to the pool.
-                for (int rest = i + 1; rest < taken; ++rest) FreePacket(batch[rest]);
-                return 0;
-            }
+            if (batch[i] != nullptr) failed = SendOne(*batch[i]) == 0;
         }
+        // A failed send ends the connection (the caller resets this object):
+        // the rest of the batch goes back to the pool with the sent ones.
+        FreePackets(batch, taken);
+        if (failed) return 0;
     }
     const int flushed = m_Stream.SendBuf_o(nullptr, 0);
     if (flushed <= 0 && plat::GetLastError() != NOTHING_TO_SEND) {

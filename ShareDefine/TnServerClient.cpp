@@ -24,6 +24,7 @@ TnServerClient::TnServerClient() : m_Socket(GetNqBlockSocket()) {
 }
 
 TnServerClient::~TnServerClient() {
+    GiveBackWavePackets();
     if (m_Socket != nullptr) FreeNqBlockSocket(m_Socket);
 }
 
@@ -41,7 +42,8 @@ bool TnServerClient::WriteOrPush(MMORPG::MMORPGPacket* packet) {
         return true;
     }
     AddToWave(*packet);
-    FreePacket(packet);
+    m_WavePackets.push_back(packet);
+    if (m_WavePackets.size() == kWavePacketsHeld) GiveBackWavePackets();
     if (m_DirectWave.size() >= kDirectWaveBytes) {
         WriteDirectWave();
         m_WaveFullThisPass = true;
@@ -87,7 +89,13 @@ void TnServerClient::AddToWave(MMORPG::MMORPGPacket& packet) {
 
 void TnServerClient::FlushDirectWave() {
     WriteDirectWave();
+    GiveBackWavePackets();
     m_WaveFullThisPass = false;
+}
+
+void TnServerClient::GiveBackWavePackets() {
+    FreePackets(m_WavePackets.data(), static_cast<int>(m_WavePackets.size()));
+    m_WavePackets.clear();
 }
 
 void TnServerClient::WriteDirectWave() {

@@ -147,6 +147,7 @@ private:
     // Writes the wave and hands whatever the socket did not take to the
     // send thread.
     void WriteDirectWave();
+    void GiveBackWavePackets();
     // Whether a packet may open a direct wave: a send thread runs, and
     // nothing is queued, held or being written on a link that is up.
     bool LinkIdleForDirectWrite();
@@ -216,5 +217,9 @@ private:
     std::string m_DirectWave;
     bool m_WaveFullThisPass = false;
     std::vector<WaveFrame> m_WaveFrames;
+    // Packets already framed into the wave, given back to the pool together
+    // (dispatch thread only).
+    std::vector<MMORPG::MMORPGPacket*> m_WavePackets;
+    static constexpr size_t kWavePacketsHeld = 64;
     char m_RecvBuffer[kRecvBufferSize];
 };
