@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include <asio.hpp>
@@ -61,6 +62,12 @@ public:
     bool resumeRequested = false;  // a resume is posted to the I/O thread
     size_t inFlightBytes = 0;      // bytes handed to the write in flight
     uint64_t recvBacklog = 0;      // bytes of this connection's kind-101 records in the queue
+    // SendToMore bytes held back for the next write, which hands them to
+    // the kernel in the same call: a burst costs one system call instead of
+    // one per stream buffer. Held only while no write chain runs (a queued
+    // write would take later bytes first); the capacity is reused.
+    std::string held;
+    size_t heldMessages = 0;
 
 private:
     asio::ip::tcp::socket m_Socket;

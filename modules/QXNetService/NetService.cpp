@@ -3,11 +3,13 @@
 #include <pthread.h>
 #include <sched.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace {
@@ -16,6 +18,10 @@ namespace {
 // Asio hands to one writev) and stops adding messages past this many bytes.
 constexpr size_t kMaxWriteBuffers = 64;
 constexpr size_t kMaxWriteBytes = 256 * 1024;
+
+// SendToMore holds at most this many bytes for the next write; a burst past
+// it goes to the kernel (still with MSG_MORE) a piece at a time.
+constexpr size_t kMaxHeldBytes = 64 * 1024;
 
 constexpr int kDefaultMaxSendBufferBytes = 0x20000000;
 constexpr int kDefaultMaxRecvBacklogBytes = 1024 * 1024;
@@ -416,12 +422,20 @@ int CNetService::Send(int poolIndex, const char* data, int len, int flags) {
     }
     m_Stats.Add(NETVALUE_PUSH_SEND_MSG_TOTAL);
     m_Stats.Add(NETVALUE_COMMIT_SEND_TOTALBYTE, static_cast<uint64_t>(len));
+    const size_t length = static_cast<size_t>(len);
+    if (!connection->writing && (flags & MSG_MORE) != 0 && connection->held.size() + length <= kMaxHeldBytes) {
+        connection->held.append(data, length);
+        ++connection->heldMessages;
+        return 1;
+    }
     size_t offset = 0;
+    std::string_view heldTail;
     if (!connection->writing) {
         // Nothing queued or in flight: hand the bytes to the socket at once,
         // so the queue only ever holds what the peer is not taking.
         int error = 0;
-        offset = WriteDirectLocked(*connection, data, static_cast<size_t>(len), flags, &error);
+        const size_t held = connection->held.size();
+        const size_t written = WriteDirectLocked(*connection, data, length, flags, &error);
         if (error != 0) {
             m_Stats.Add(NETVALUE_POST_SEND_ERR_COUNT);
             m_Stats.Add(NETVALUE_RET_ERROR_COUNT);
@@ -430,23 +444,42 @@ int CNetService::Send(int poolIndex, const char* data, int len, int flags) {
             PublishGaugesLocked();
             return 0;
         }
-        if (offset == static_cast<size_t>(len)) {
+        if (written >= held) {
+            m_Stats.Add(NETVALUE_POP_SEND_MSG_TOTAL, connection->heldMessages);
+            connection->held.clear();
+            connection->heldMessages = 0;
+            offset = written - held;
+        } else {
+            heldTail = std::string_view(connection->held).substr(written);
+        }
+        if (offset == length) {
             m_Stats.Add(NETVALUE_POP_SEND_MSG_TOTAL);
             return 1;
         }
     }
-    const size_t rest = static_cast<size_t>(len) - offset;
+    const int result = QueueLocked(connection, heldTail, data + offset, length - offset);
+    connection->held.clear();
+    connection->heldMessages = 0;
+    return result;
+}
+
+int CNetService::QueueLocked(const ConnectionPtr& connection, std::string_view heldTail, const char* data,
+                             size_t len) {
+    const size_t messages = (heldTail.empty() ? 0 : 1) + 1;
+    const size_t rest = heldTail.size() + len;
     // A stream with a hole in it is worth nothing to the peer, so a send
     // limit ends the connection rather than dropping this one message.
     if (Exceeds(connection->UnsentBytes() + rest, ParamLocked(NETPARAM_MAX_SEND_BUFFER_BYTES)) ||
-        Exceeds(connection->QueuedMessages() + 1, ParamLocked(NETPARAM_MAX_SEND_MSG_QUEUE_COUNT))) {
+        Exceeds(connection->QueuedMessages() + messages, ParamLocked(NETPARAM_MAX_SEND_MSG_QUEUE_COUNT))) {
         m_Stats.Add(NETVALUE_MAXQUEUE_KICKOUT);
         m_Stats.Add(NETVALUE_DROP_PACK_COUNT);
         RequestCloseLocked(connection, NET_MSG_ON_CLIENTCLOSE, NETVALUE_MAXQUEUE_KICKOUT);
         PublishGaugesLocked();
         return 0;
     }
-    if (!connection->Append(data + offset, rest)) {
+    const size_t queuedBefore = connection->QueuedMessages();
+    if ((!heldTail.empty() && !connection->Append(heldTail.data(), heldTail.size())) ||
+        !connection->Append(data, len)) {
         // Out of memory for the queue: as with a bound, the stream would
         // have a hole, so the connection ends.
         m_Stats.Add(NETVALUE_MAXQUEUE_KICKOUT);
@@ -455,8 +488,12 @@ int CNetService::Send(int poolIndex, const char* data, int len, int flags) {
         PublishGaugesLocked();
         return 0;
     }
-    if (connection->QueuedMessages() == 1) ++m_ConnectionsWithUnsent;
-    ++m_PendingSendMessages;
+    // The held messages cut short go out as one queued message; the others
+    // are counted as written now, so the written count still reaches the
+    // accepted count.
+    if (!heldTail.empty()) m_Stats.Add(NETVALUE_POP_SEND_MSG_TOTAL, connection->heldMessages - 1);
+    if (queuedBefore == 0) ++m_ConnectionsWithUnsent;
+    m_PendingSendMessages += messages;
     m_PendingSendBytes += rest;
     if (!connection->writing) {
         connection->writing = true;
@@ -470,9 +507,17 @@ int CNetService::Send(int poolIndex, const char* data, int len, int flags) {
 size_t CNetService::WriteDirectLocked(CNetConnection& connection, const char* data, size_t len, int flags,
                                       int* error) {
     m_Stats.Add(NETVALUE_NETMSG_WRITECOUNT);
+    iovec parts[2];
+    size_t count = 0;
+    if (!connection.held.empty()) parts[count++] = iovec{connection.held.data(), connection.held.size()};
+    parts[count++] = iovec{const_cast<char*>(data), len};
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = count;
+    const size_t total = connection.held.size() + len;
     ssize_t wrote;
     do {
-        wrote = ::send(connection.Descriptor(), data, len, MSG_DONTWAIT | MSG_NOSIGNAL | flags);
+        wrote = ::sendmsg(connection.Descriptor(), &message, MSG_DONTWAIT | MSG_NOSIGNAL | flags);
     } while (wrote < 0 && errno == EINTR);
     if (wrote < 0) {
         if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
@@ -480,7 +525,7 @@ size_t CNetService::WriteDirectLocked(CNetConnection& connection, const char* da
         return 0;
     }
     const size_t written = static_cast<size_t>(wrote);
-    if (written < len) m_Stats.Add(NETVALUE_NETMSG_WSASEND_RETRY);
+    if (written < total) m_Stats.Add(NETVALUE_NETMSG_WSASEND_RETRY);
     m_Stats.Add(NETVALUE_SEND_TOTAL_BYTE, written);
     m_Slots[static_cast<size_t>(connection.PoolIndex())].client->OnSent(written);
     return written;

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -112,10 +113,14 @@ private:
     // Queues one read as kind-101 records of at most kNetMsgDataSize bytes
     // each, in order; adds their number to *records.
     PendingNotify PushChunkLocked(int poolIndex, const char* data, size_t len, int* records);
-    // Writes without blocking on the caller's thread; bytes taken (error set
-    // and 0 on a socket failure).
+    // Writes the held bytes and then `data` without blocking on the
+    // caller's thread; bytes taken, held ones first (error set and 0 on a
+    // socket failure).
     size_t WriteDirectLocked(CNetConnection& connection, const char* data, size_t len, int flags, int* error);
     int Send(int poolIndex, const char* data, int len, int flags);
+    // Queues for the write chain what the socket did not take: the tail of
+    // the held bytes (if any), then `data`; 0 when that ends the connection.
+    int QueueLocked(const ConnectionPtr& connection, std::string_view heldTail, const char* data, size_t len);
     void RequestCloseLocked(const ConnectionPtr& connection, int kind, int param);
     void AfterPopLocked(const tagNetMsg& msg);
     ConnectionPtr LiveConnectionLocked(int poolIndex) const;

@@ -373,6 +373,31 @@ TEST_P(NetServiceTest, SendToMoreBurstEndedBySendToArrivesWholeAndInOrder) {
     EXPECT_EQ(m_Service->SendToMore(3, "abc", 3), 0);  // no such slot
 }
 
+// Bursts held for one write meet a peer that stops reading: the socket
+// takes part of a burst, the rest queues behind it, and later bursts queue
+// whole until the peer drains them. Bursts are longer than what one write
+// holds, so the hold also hands bytes over before a burst ends.
+TEST_P(NetServiceTest, SendToMoreBurstsStayInOrderWhenThePeerStopsReading) {
+    m_Service->SetParam(NETPARAM_MAX_SEND_MSG_QUEUE_COUNT, 0);
+    Listen(2);
+    LoopbackPeer peer(m_Port);
+    ExpectFirstAccept(0);
+
+    constexpr size_t kMessage = 8000, kPerBurst = 21, kBursts = 100;
+    const std::string all = Pattern(0, kMessage * kPerBurst * kBursts);
+    for (size_t m = 0; m < kPerBurst * kBursts; ++m) {
+        const bool lastOfBurst = m % kPerBurst == kPerBurst - 1;
+        const char* message = all.data() + m * kMessage;
+        ASSERT_EQ(lastOfBurst ? m_Service->SendTo(0, message, kMessage) : m_Service->SendToMore(0, message, kMessage),
+                  1);
+    }
+    EXPECT_GT(Value(NETVALUE_SEND_QUEUE), 0u);  // the peer fell behind
+    EXPECT_EQ(peer.Receive(all.size(), 20s), all);
+    EXPECT_TRUE(WaitUntil([&] { return Value(NETVALUE_POP_SEND_MSG_TOTAL) == kPerBurst * kBursts; }));
+    EXPECT_EQ(Value(NETVALUE_SEND_TOTAL_BYTE), all.size());
+    EXPECT_EQ(Value(NETVALUE_SEND_QUEUE), 0u);
+}
+
 TEST_P(NetServiceTest, SendToWritesEveryMessageInOrder) {
     Listen(2);
     LoopbackPeer peer(m_Port);
