@@ -46,7 +46,7 @@ class SingleThread;
 
 class TnServerClient {
 public:
-    static constexpr int kRecvBufferSize = 8192;
+    static constexpr int kRecvBufferSize = 64 * 1024;
     static constexpr uint32_t kRetryIntervalMs = 1000;
     // A re-made link lost within this time, before anything arrived on it,
     // continues the outage that was already announced.
@@ -86,7 +86,7 @@ public:
     // packet open a new one. What the socket does not take at once (all of
     // it while the link is down) goes first on the send thread's next pass.
     void FlushDirectWave();
-    static constexpr size_t kDirectWaveBytes = 16 * 1024;
+    static constexpr size_t kDirectWaveBytes = 64 * 1024;
 
     // Registers the receive and send threads with the thread manager.
     void CreateThreads();
