@@ -86,7 +86,7 @@ public:
     // packet open a new one. What the socket does not take at once (all of
     // it while the link is down) goes first on the send thread's next pass.
     void FlushDirectWave();
-    static constexpr size_t kDirectWaveBytes = 64 * 1024;
+    static constexpr size_t kDirectWaveBytes = 128 * 1024;
 
     // Registers the receive and send threads with the thread manager.
     void CreateThreads();
