@@ -340,10 +340,45 @@ void CNetService::OnAccept(const std::error_code& error, asio::ip::tcp::socket s
 
 void CNetService::StartRead(const ConnectionPtr& connection) {
     OpBegun();
-    connection->Socket().async_read_some(connection->ReadBuffer(),
-                                         Counted([this, connection](const std::error_code& error, size_t bytes) {
-                                             OnRead(connection, error, bytes);
-                                         }));
+    ReadNow(connection);
+}
+
+void CNetService::ReadNow(const ConnectionPtr& connection) {
+    {
+        // A close decided meanwhile may already have closed the descriptor
+        // (FinishClose runs on this side too), and its number may be reused.
+        std::lock_guard lock(m_Lock);
+        if (connection->closing) {
+            OpEnded();
+            return;
+        }
+    }
+    const asio::mutable_buffer buffer = connection->ReadBuffer();
+    ssize_t got;
+    do {
+        got = ::recv(connection->Descriptor(), buffer.data(), buffer.size(), MSG_DONTWAIT);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        AwaitReadable(connection);
+        return;
+    }
+    std::error_code error;
+    if (got < 0) error = std::error_code(errno, asio::error::get_system_category());
+    OnRead(connection, error, got < 0 ? 0 : static_cast<size_t>(got));
+}
+
+void CNetService::AwaitReadable(const ConnectionPtr& connection) {
+    // Only this side polls the sockets, and not before the running handler
+    // returns, so bytes that arrive after the read that found the socket
+    // empty still raise the readiness this wait is queued for.
+    connection->Socket().async_wait(asio::socket_base::wait_read,
+                                    Counted([this, connection](const std::error_code& error) {
+                                        if (error) {
+                                            OnRead(connection, error, 0);
+                                        } else {
+                                            ReadNow(connection);
+                                        }
+                                    }));
 }
 
 void CNetService::OnRead(const ConnectionPtr& connection, const std::error_code& error, size_t bytes) {
@@ -385,7 +420,17 @@ void CNetService::OnRead(const ConnectionPtr& connection, const std::error_code&
         PublishGaugesLocked();
     }
     notify.Fire();
-    if (readOn) StartRead(connection);
+    if (!readOn) return;
+    if (bytes == CNetConnection::kReadChunkBytes) {
+        // More may be waiting: read again after the work queued meanwhile,
+        // so one busy peer does not hold the other connections up.
+        asio::post(Io(), Counted([this, connection] { StartRead(connection); }));
+    } else {
+        // A short read emptied the socket: a read now would find nothing,
+        // so wait for the next bytes instead.
+        OpBegun();
+        AwaitReadable(connection);
+    }
 }
 
 void CNetService::OnResume(const ConnectionPtr& connection) {

@@ -93,7 +93,12 @@ private:
     void RunIoThread();
     void StartAccept();
     void OnAccept(const std::error_code& error, asio::ip::tcp::socket socket);
+    // Reads without blocking and hands the bytes to OnRead; a socket found
+    // empty is waited on (AwaitReadable) rather than read again, so a read
+    // costs one system call, not a second one that finds nothing.
     void StartRead(const ConnectionPtr& connection);
+    void ReadNow(const ConnectionPtr& connection);
+    void AwaitReadable(const ConnectionPtr& connection);
     void OnRead(const ConnectionPtr& connection, const std::error_code& error, size_t bytes);
     void OnResume(const ConnectionPtr& connection);
     void StartWrite(const ConnectionPtr& connection);
