@@ -44,13 +44,18 @@ void TnPackageDispatcher::Feed(const char* chunk, int len) {
         Parse(chunk, static_cast<size_t>(len), false);
         return;
     }
-    // Move the pending bytes into the work buffer (a swap, no copy) and
-    // append the chunk: the pending store is empty while the closures run.
+    // Only the pending frame is completed in the work buffer: the chunk
+    // gives it the bytes it lacks, and the rest of the chunk is parsed in
+    // place, so a read that follows a split frame is not copied whole.
+    // Frames, log texts and drops are those of parsing pending bytes and
+    // chunk as one buffer.
+    const size_t taken = TopUpPending(chunk, static_cast<size_t>(len));
+    // A swap, no copy: the pending store is empty while the closures run.
     m_Work.clear();
     m_Work.swap(m_Pending);
-    m_Work.append(chunk, static_cast<size_t>(len));
+    bool goOn = false;
     try {
-        Parse(m_Work.data(), m_Work.size(), true);
+        goOn = Parse(m_Work.data(), m_Work.size(), true);
     } catch (...) {
         m_Work.clear();
         ReleaseIfLarge(m_Work);
@@ -58,19 +63,42 @@ void TnPackageDispatcher::Feed(const char* chunk, int len) {
     }
     m_Work.clear();
     ReleaseIfLarge(m_Work);
+    if (goOn && m_Pending.empty() && taken < static_cast<size_t>(len)) {
+        Parse(chunk + taken, static_cast<size_t>(len) - taken, false);
+    }
 }
 
-void TnPackageDispatcher::Parse(const char* data, size_t len, bool dataIsWorkBuffer) {
+size_t TnPackageDispatcher::TopUpPending(const char* chunk, size_t len) {
+    const size_t headLen = static_cast<size_t>(GetHeadLen());
+    size_t taken = 0;
+    if (m_Pending.size() < headLen) {
+        taken = std::min(len, headLen - m_Pending.size());
+        m_Pending.append(chunk, taken);
+        if (m_Pending.size() < headLen) return taken;
+    }
+    const uint64_t lengthValue =
+        m_LenMode == 0 ? wire::ReadLE16(m_Pending.data() + 2) : wire::ReadLE32(m_Pending.data() + 2);
+    const uint64_t total = lengthValue + headLen;
+    // A bad head is left for UnpackOne to report; the chunk's rest is dropped with it.
+    if (wire::ReadLE16(m_Pending.data()) != kPackMagic || total > kMaxFrameBytes) return len;
+    const size_t wanted = total > m_Pending.size() ? static_cast<size_t>(total) - m_Pending.size() : 0;
+    const size_t more = std::min(len - taken, wanted);
+    m_Pending.append(chunk + taken, more);
+    return taken + more;
+}
+
+bool TnPackageDispatcher::Parse(const char* data, size_t len, bool dataIsWorkBuffer) {
     size_t offset = 0;
     while (offset < len) {
         const long long result = UnpackOne(data + offset, len - offset);
-        if (result == kBad) return;  // the rest of the buffer is dropped
+        if (result == kBad) return false;  // the rest of the buffer is dropped
         if (result == kNeedMore) {
             KeepPending(data, len - offset, offset, dataIsWorkBuffer);
-            return;
+            return true;
         }
         offset += static_cast<size_t>(result);
     }
+    return true;
 }
 
 void TnPackageDispatcher::KeepPending(const char* data, size_t avail, size_t offset, bool dataIsWorkBuffer) {

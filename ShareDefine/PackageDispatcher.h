@@ -48,7 +48,12 @@ private:
     static constexpr long long kNeedMore = 0;
     static constexpr long long kBad = -1;
 
-    void Parse(const char* data, size_t len, bool dataIsWorkBuffer);
+    // False when it stopped at a bad frame (the rest is dropped).
+    bool Parse(const char* data, size_t len, bool dataIsWorkBuffer);
+    // Appends to the pending frame the bytes of `chunk` it still lacks, as
+    // far as its head tells (all of the chunk when the head is bad); returns
+    // how many it took.
+    size_t TopUpPending(const char* chunk, size_t len);
     long long UnpackOne(const char* data, size_t avail);
     void KeepPending(const char* data, size_t avail, size_t offset, bool dataIsWorkBuffer);
     void CheckCRC(const char* frame, size_t total);
@@ -56,7 +61,7 @@ private:
     void RaiseError();
 
     std::string m_Pending;   // start of an incomplete frame
-    std::string m_Work;      // pending bytes + chunk while a Feed parses them
+    std::string m_Work;      // the completed pending frame while a Feed parses it
     int m_LenMode = 1;
     bool m_UseCRC = false;
     PackCheckClosure m_OnRecvCheck;
