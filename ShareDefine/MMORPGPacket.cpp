@@ -92,16 +92,23 @@ int MMORPGPacket::ReadData(const char* lpData, int Len) {
 
 int MMORPGPacket::ReadPackHead(tagPackHead* head, const char* data, int len) {
     if (head == nullptr) return kPackHeadSize;
-    *head = tagPackHead{};
     if (len != 0 && len != kPackHeadSize) {
         const std::string dump = HexDump(data, len);
         GetLog()->LogWarn("Error in tagPackHead : %s ", dump.c_str());
     }
-    if (data == nullptr || len < 0) return kPackHeadSize;
+    if (data == nullptr || len < 0) {
+        *head = tagPackHead{};
+        return kPackHeadSize;
+    }
+    if (len == 0 || len >= kPackHeadSize) {
+        // The whole header is there: decoded straight from the caller's
+        // bytes (every packet takes this path twice per relay).
+        *head = DecodePackHead(data);
+        return kPackHeadSize;
+    }
     // A short buffer is read only as far as it goes; the rest stays zero.
     char bytes[kPackHeadSize] = {};
-    const int available = (len == 0) ? kPackHeadSize : std::min(len, kPackHeadSize);
-    std::memcpy(bytes, data, static_cast<size_t>(available));
+    std::memcpy(bytes, data, static_cast<size_t>(len));
     *head = DecodePackHead(bytes);
     return kPackHeadSize;
 }
