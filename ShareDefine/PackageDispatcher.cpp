@@ -76,13 +76,11 @@ size_t TnPackageDispatcher::TopUpPending(const char* chunk, size_t len) {
         m_Pending.append(chunk, taken);
         if (m_Pending.size() < headLen) return taken;
     }
-    const uint64_t lengthValue =
-        m_LenMode == 0 ? wire::ReadLE16(m_Pending.data() + 2) : wire::ReadLE32(m_Pending.data() + 2);
-    const uint64_t total = lengthValue + headLen;
-    // A bad head is left for UnpackOne to report; the chunk's rest is dropped with it.
-    if (wire::ReadLE16(m_Pending.data()) != kPackMagic || total > kMaxFrameBytes) return len;
-    const size_t wanted = total > m_Pending.size() ? static_cast<size_t>(total) - m_Pending.size() : 0;
-    const size_t more = std::min(len - taken, wanted);
+    // A bad head takes what it claims too; UnpackOne then reports it and
+    // Feed drops the rest of the chunk with it.
+    const uint64_t total = LengthValueAt(m_Pending.data()) + headLen;
+    const uint64_t wanted = total > m_Pending.size() ? total - m_Pending.size() : 0;
+    const size_t more = static_cast<size_t>(std::min<uint64_t>(len - taken, wanted));
     m_Pending.append(chunk + taken, more);
     return taken + more;
 }
@@ -114,6 +112,10 @@ void TnPackageDispatcher::KeepPending(const char* data, size_t avail, size_t off
     m_Pending.append(data + offset, avail);
 }
 
+uint64_t TnPackageDispatcher::LengthValueAt(const char* head) const {
+    return m_LenMode == 0 ? wire::ReadLE16(head + 2) : wire::ReadLE32(head + 2);
+}
+
 long long TnPackageDispatcher::UnpackOne(const char* data, size_t avail) {
     const size_t headLen = static_cast<size_t>(GetHeadLen());
     if (avail < headLen) {
@@ -127,7 +129,7 @@ long long TnPackageDispatcher::UnpackOne(const char* data, size_t avail) {
         RaiseError();
         return kBad;
     }
-    const uint64_t lengthValue = m_LenMode == 0 ? wire::ReadLE16(data + 2) : wire::ReadLE32(data + 2);
+    const uint64_t lengthValue = LengthValueAt(data);
     const uint64_t total = lengthValue + headLen;  // 64 bits: no wrap-around
     if (total > kMaxFrameBytes) {
         LogToClosure("封包过长: %lld", static_cast<long long>(total));

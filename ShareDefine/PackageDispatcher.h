@@ -8,6 +8,7 @@
 // in the bytes fed. Closures must not call Feed on the same framer.
 #pragma once
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -54,6 +55,8 @@ private:
     // far as its head tells (all of the chunk when the head is bad); returns
     // how many it took.
     size_t TopUpPending(const char* chunk, size_t len);
+    // The length field of a frame head, as the length mode reads it.
+    uint64_t LengthValueAt(const char* head) const;
     long long UnpackOne(const char* data, size_t avail);
     void KeepPending(const char* data, size_t avail, size_t offset, bool dataIsWorkBuffer);
     void CheckCRC(const char* frame, size_t total);

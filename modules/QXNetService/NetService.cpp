@@ -489,20 +489,25 @@ int CNetService::Send(int poolIndex, const char* data, int len, int flags) {
             PublishGaugesLocked();
             return 0;
         }
-        if (written >= held) {
-            m_Stats.Add(NETVALUE_POP_SEND_MSG_TOTAL, connection->heldMessages);
-            connection->held.clear();
-            connection->heldMessages = 0;
-            offset = written - held;
-        } else {
+        if (written < held) {
             heldTail = std::string_view(connection->held).substr(written);
-        }
-        if (offset == length) {
-            m_Stats.Add(NETVALUE_POP_SEND_MSG_TOTAL);
-            return 1;
+        } else {
+            m_Stats.Add(NETVALUE_POP_SEND_MSG_TOTAL, connection->heldMessages);
+            offset = written - held;
         }
     }
-    const int result = QueueLocked(connection, heldTail, data + offset, length - offset);
+    int result = 1;
+    if (offset == length) {
+        m_Stats.Add(NETVALUE_POP_SEND_MSG_TOTAL);
+    } else {
+        result = QueueLocked(connection, heldTail, data + offset, length - offset);
+        // The held messages cut short go out as one queued message; the
+        // others count as written now, so the written count still reaches
+        // the accepted count.
+        if (result == 1 && !heldTail.empty()) {
+            m_Stats.Add(NETVALUE_POP_SEND_MSG_TOTAL, connection->heldMessages - 1);
+        }
+    }
     connection->held.clear();
     connection->heldMessages = 0;
     return result;
@@ -533,10 +538,6 @@ int CNetService::QueueLocked(const ConnectionPtr& connection, std::string_view h
         PublishGaugesLocked();
         return 0;
     }
-    // The held messages cut short go out as one queued message; the others
-    // are counted as written now, so the written count still reaches the
-    // accepted count.
-    if (!heldTail.empty()) m_Stats.Add(NETVALUE_POP_SEND_MSG_TOTAL, connection->heldMessages - 1);
     if (queuedBefore == 0) ++m_ConnectionsWithUnsent;
     m_PendingSendMessages += messages;
     m_PendingSendBytes += rest;
