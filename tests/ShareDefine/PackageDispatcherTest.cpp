@@ -96,6 +96,31 @@ TEST_F(FramingTest, TailOfAChunkWaitsForTheRestOfItsFrame) {
     EXPECT_EQ(probe.bodies[2], "third");
 }
 
+// A chunk behind a split frame: only the split frame is completed from it,
+// and the frames after it are handed over from the caller's chunk itself.
+// A pending head that turns out bad takes the rest of its chunk with it.
+TEST_F(FramingTest, ChunkBehindASplitFrameCompletesItAndIsParsedInPlace) {
+    const std::string first = Frame32("first body");
+    const std::string last = Frame32("last");
+    probe.Feed(first.substr(0, 3));  // inside the head
+    const std::string chunk = first.substr(3) + Frame32("second") + last.substr(0, 5);
+    probe.Feed(chunk);
+    ASSERT_EQ(probe.bodies.size(), 2u);
+    EXPECT_EQ(probe.bodies[0], "first body");
+    EXPECT_EQ(probe.bodies[1], "second");
+    EXPECT_EQ(probe.bodyPointers[1], chunk.data() + (first.size() - 3) + 6);
+    EXPECT_EQ(probe.framer.PendingBytes(), 5u);
+    probe.Feed(last.substr(5));
+    ASSERT_EQ(probe.bodies.size(), 3u);
+    EXPECT_EQ(probe.bodies[2], "last");
+
+    probe.Feed(std::string("\xFF\xCD", 2));
+    probe.Feed(LE32(2) + "ab" + Frame32("dropped"));
+    EXPECT_EQ(probe.errors, 1);
+    EXPECT_EQ(probe.bodies.size(), 3u);
+    EXPECT_EQ(probe.framer.PendingBytes(), 0u);
+}
+
 TEST_F(FramingTest, OneByteChunkIsKeptAndTheNextChunkAppended) {
     const std::string frame = Frame32("xy");
     probe.Feed(frame.substr(0, 1));

@@ -258,6 +258,28 @@ TEST_P(NetServiceTest, ReceivedBytesArriveAsRecvRecordsOfAtMost4096Bytes) {
     EXPECT_EQ(m_Service->GetClient(0)->GetRecvBytes(), 10000u);
 }
 
+// Reads that fill the buffer are followed by more reads; a read that empties
+// the socket waits for readiness. Every small message sent after a quiet
+// gap must still be read, and so must the peer's close.
+TEST_P(NetServiceTest, ReadsGoOnAfterFullBuffersAndAfterQuietGaps) {
+    Listen(2);
+    LoopbackPeer peer(m_Port);
+    ExpectFirstAccept(0);
+    m_Service->SetParam(NETPARAM_HACK_ATTACK_VALUE, 0);
+
+    const std::string burst = Pattern(0, 300 * 1024);  // several full 64 KiB reads
+    ASSERT_TRUE(peer.Send(burst));
+    EXPECT_EQ(ReceiveData(0, burst.size()), burst);
+    for (int round = 0; round < 20; ++round) {
+        std::this_thread::sleep_for(2ms);
+        const std::string message = "ping " + std::to_string(round);
+        ASSERT_TRUE(peer.Send(message));
+        ASSERT_EQ(ReceiveData(0, message.size()), message) << "round " << round;
+    }
+    peer.Close();
+    ExpectNext(0, NET_MSG_ON_CLIENTDISCONNECT);
+}
+
 TEST_P(NetServiceTest, PeerCloseQueuesDisconnectAfterItsData) {
     Listen(2);
     {
