@@ -75,7 +75,7 @@ protected:
         m_Free.push_front(element);
     }
 
-    mutable plat::CriticalSection m_Lock;
+    mutable plat::CriticalSection m_Lock{plat::CriticalSection::kShortHoldSpinCount};
     AList<T> m_All{true, 10};  // guarded by m_Lock
     std::deque<T*> m_Free;     // guarded by m_Lock
     int m_GrowStep = 1000;     // elements created when a take finds none free

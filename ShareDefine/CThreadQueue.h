@@ -165,9 +165,9 @@ private:
     // consumer running at once on two CPUs do not steal each other's line
     // on every packet; only the shared count moves between them.
     static constexpr size_t kCacheLine = 64;
-    alignas(kCacheLine) plat::CriticalSection m_TakeLock;
+    alignas(kCacheLine) plat::CriticalSection m_TakeLock{plat::CriticalSection::kShortHoldSpinCount};
     std::unique_ptr<AQueue<T>> m_Taken;  // older part, guarded by m_TakeLock
-    alignas(kCacheLine) plat::CriticalSection m_Lock;
+    alignas(kCacheLine) plat::CriticalSection m_Lock{plat::CriticalSection::kShortHoldSpinCount};
     std::unique_ptr<AQueue<T>> m_Queue;  // newer part, guarded by m_Lock
     alignas(kCacheLine) std::atomic<int> m_Size{0};  // both parts, for lock-free reads
     std::atomic<int64_t> m_Bytes{0};                 // beside the count: the same line moves

@@ -4,8 +4,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <thread>
+#include <vector>
 
 #include "platform/CpuTimes.h"
+#include "platform/CriticalSection.h"
 #include "platform/ErrorBox.h"
 #include "platform/LastError.h"
 #include "platform/ManualResetEvent.h"
@@ -103,6 +105,31 @@ TEST(CpuTimesTest, ThreadTimeGrowsWithWorkAndStaysBelowProcessTime) {
     const uint64_t threadSpent = (after.kernel100ns + after.user100ns) - (before.kernel100ns + before.user100ns);
     EXPECT_GT(threadSpent, 100000u);  // more than 10 ms in 100 ns units
     EXPECT_LE(after.kernel100ns + after.user100ns, process.kernel100ns + process.user100ns);
+}
+
+// Waiters spin before they block: the spin must still hand the section to
+// one thread at a time, keep re-entry working, and give way to blocking when
+// a holder keeps the section longer than the spin lasts.
+TEST(CriticalSectionTest, SpinningWaitersKeepExclusionReEntryAndOutlastLongHolds) {
+    plat::CriticalSection section(plat::CriticalSection::kShortHoldSpinCount);
+    constexpr int kThreads = 3;
+    constexpr int kRounds = 20000;
+    long long counter = 0;  // deliberately not atomic: only the section guards it
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kRounds; ++i) {
+                std::lock_guard outer(section);
+                std::lock_guard inner(section);
+                const long long seen = counter;
+                // Now and then a holder outlasts every waiter's spin.
+                if (i % 5000 == t) std::this_thread::sleep_for(2ms);
+                counter = seen + 1;
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(counter, static_cast<long long>(kThreads) * kRounds);
 }
 
 TEST(ManualResetEventTest, StaysSignalledUntilReset) {
