@@ -204,20 +204,30 @@ TEST_F(TnServerClientTest, APeerCloseIsAnnouncedOnceAndTheLinkComesBack) {
     EXPECT_EQ(server->Receive(FrameOf(9, "after").size()), FrameOf(9, "after"));
 }
 
-TEST_F(TnServerClientTest, WithTheSendThreadPollingASplitFrameIsJoinedAndACloseIsAnnouncedOnce) {
-    // A poll far longer than the test: the send thread is still polling
-    // when the receive thread meets the close and the link is made again.
+TEST_F(TnServerClientTest, WhileTheReceiveThreadPollsBytesAreJoinedAndACloseIsAnnouncedOnce) {
+    // A poll far longer than the test. Two lone packets in a row start the
+    // receive thread's poll: what follows is read without blocking until a
+    // read holds more than one packet or less than a whole one.
     client->SetSpinMicros(1000000);
     Start();
-    const std::string first = FrameOf(1, "polled");
-    const std::string split = FrameOf(2, "split across two reads");
-    ASSERT_TRUE(server->Send(first + split.substr(0, 5)));
-    ASSERT_TRUE(WaitFor([&] { return client->Snapshot().size() == 1; }));
+    const auto sendAlone = [&](int type, const char* text, size_t expected) {
+        ASSERT_TRUE(server->Send(FrameOf(type, text)));
+        ASSERT_TRUE(WaitFor([&] { return client->Snapshot().size() == expected; }));
+    };
+    sendAlone(1, "alone", 1);
+    sendAlone(2, "alone again", 2);
     std::this_thread::sleep_for(20ms);  // the thread looks many times in between
+    const std::string split = FrameOf(4, "split across two reads");
+    ASSERT_TRUE(server->Send(FrameOf(3, "polled") + split.substr(0, 5)));
+    ASSERT_TRUE(WaitFor([&] { return client->Snapshot().size() == 3; }));
     ASSERT_TRUE(server->Send(split.substr(5)));
-    ASSERT_TRUE(WaitFor([&] { return client->Snapshot().size() == 2; }));
-    EXPECT_EQ(client->Snapshot()[1].payload, "split across two reads");
+    ASSERT_TRUE(WaitFor([&] { return client->Snapshot().size() == 4; }));
+    EXPECT_EQ(client->Snapshot()[2].payload, "polled");
+    EXPECT_EQ(client->Snapshot()[3].payload, "split across two reads");
 
+    // Polling again when the peer closes: the close is a read's, not "nothing yet".
+    sendAlone(5, "alone", 5);
+    sendAlone(6, "alone again", 6);
     server->Close();
     server = listener.Accept();
     ASSERT_NE(server, nullptr);
@@ -226,8 +236,8 @@ TEST_F(TnServerClientTest, WithTheSendThreadPollingASplitFrameIsJoinedAndACloseI
     EXPECT_EQ(client->disconnects.load(), 1);
     EXPECT_EQ(log->Texts(llWarn).size(), 1u);
     EXPECT_TRUE(log->Has(llWarn, "TnServerClient::ThreadRecvPack Connection has been gracefully closed!"));
-    ASSERT_TRUE(server->Send(FrameOf(3, "after")));
-    EXPECT_TRUE(WaitFor([&] { return client->Snapshot().size() == 3; }));
+    ASSERT_TRUE(server->Send(FrameOf(7, "after")));
+    EXPECT_TRUE(WaitFor([&] { return client->Snapshot().size() == 7; }));
 }
 
 TEST_F(TnServerClientTest, ALinkThatDiesAtOnceAfterTheReconnectContinuesTheSameOutage) {
