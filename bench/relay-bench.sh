@@ -5,9 +5,10 @@
 #
 # Usage: bench/relay-bench.sh [BUILD_DIR]
 #   DURATION=5      seconds per throughput row
-#   REPEAT=1        direct/gateway pairs per payload size; with more than one
-#                   the pairs alternate and the median ratio is printed, so a
-#                   burst of host noise during one row does not decide it
+#   REPEAT=1        direct/gateway pairs per payload size, and rounds of the
+#                   1x1 rows; with more than one the pairs alternate and the
+#                   median ratio (1x1: median p50) is printed, so a burst of
+#                   host noise during one row does not decide it
 #   SOAK_SECONDS=0  when > 0, a full-load run of that length that samples
 #                   the gateway's resident size after 60 s and at the end
 #   GATEWAY_CPUS=   when set, the gateway runs under `taskset -c` with this
@@ -147,6 +148,7 @@ run_row() {
   printf '%-28s %12.0f rt/s %9.2f MB/s  p50 %6s us  p99 %6s us  p99.9 %6s us  %s%s\n' \
     "$name" "$rtps" "$mbps" "$p50" "$p99" "$p999" "${cpu_us:+$relay_name CPU ${cpu_us} us/rt}" "${scrapes:+  $scrapes}"
   echo "$rtps" > "$runtime/last_rtps"
+  echo "$p50" > "$runtime/last_p50"
 }
 
 echo "relay benchmark: ${duration}s per row;${SPIN:+ workers poll ${SPIN} us after work;} gateway idle RSS ${idle_rss} KiB${GATEWAY_CPUS:+; gateway on CPU(s) $GATEWAY_CPUS}${status_pid:+; status link up}${admin_note:-}${xvfb_pid:+; desktop window open}"
@@ -175,9 +177,24 @@ for size in 64 1024; do
     if [ -n "$haproxy_pid" ]; then median "$size" haproxy "${proxy_ratios[@]}"; fi
   fi
 done
-run_row "direct  1x1 64B" "$data_port" 1 1 64 0
-run_row "gateway 1x1 64B" "$route_port" 1 1 64 1
-if [ -n "$haproxy_pid" ]; then run_row "haproxy 1x1 64B" "$haproxy_port" 1 1 64 haproxy; fi
+# One packet in flight: the rows alternate like the loaded ones, and with
+# more than one round the median p50 of each relay is printed (a single
+# row's p50 moves by tens of microseconds with the host's scheduling).
+p50s=(); proxy_p50s=()
+for _ in $(seq "$repeat"); do
+  run_row "direct  1x1 64B" "$data_port" 1 1 64 0
+  run_row "gateway 1x1 64B" "$route_port" 1 1 64 1
+  p50s+=("$(cat "$runtime/last_p50")")
+  if [ -n "$haproxy_pid" ]; then
+    run_row "haproxy 1x1 64B" "$haproxy_port" 1 1 64 haproxy
+    proxy_p50s+=("$(cat "$runtime/last_p50")")
+  fi
+done
+if [ "$repeat" -gt 1 ]; then
+  median_p50() { python3 -c "import statistics,sys; r=[float(x) for x in sys.argv[2:]]; print(f'  1x1 64B median p50 of {len(r)} rows: {sys.argv[1]} {statistics.median(r):.0f} us (range {min(r):.0f} to {max(r):.0f} us)')" "$@"; }
+  median_p50 gateway "${p50s[@]}"
+  if [ -n "$haproxy_pid" ]; then median_p50 haproxy "${proxy_p50s[@]}"; fi
+fi
 
 if [ "$soak" -gt 0 ]; then
   "$bin/varnsim" route --port "$route_port" --connections 8 --window 16 --size 64 --duration "$soak" --count 0 \
