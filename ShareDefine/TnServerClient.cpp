@@ -272,7 +272,6 @@ int TnServerClient::ThreadRecvPack() {
     // Whatever was half received belongs to the old connection.
     m_Dispatcher.ClearBuffer();
     m_LoneReadsInARow = 0;
-    m_LoneReadAt = {};
     if (!GetStopFlag()) Reconnect();
     return 1;
 }
@@ -280,13 +279,14 @@ int TnServerClient::ThreadRecvPack() {
 void TnServerClient::NoteLoneFrames() {
     const bool loneFrame = m_FramesThisRead == 1 && m_Dispatcher.PendingBytes() == 0;
     m_LoneReadsInARow = loneFrame ? m_LoneReadsInARow + 1 : 0;
-    m_LoneReadAt = m_LoneReadsInARow >= kLoneReadsBeforePolling ? std::chrono::steady_clock::now()
-                                                                : std::chrono::steady_clock::time_point{};
+    if (m_LoneReadsInARow >= kLoneReadsBeforePolling) m_LoneReadAt = std::chrono::steady_clock::now();
 }
 
 int TnServerClient::ReceiveSome() {
     const uint32_t spin = m_RecvSpinMicros.load(std::memory_order_relaxed);
-    if (spin == 0 || std::chrono::steady_clock::now() - m_LoneReadAt >= std::chrono::microseconds(spin)) {
+    // Under load no poll is due, and the clock is not read at all.
+    if (spin == 0 || m_LoneReadsInARow < kLoneReadsBeforePolling ||
+        std::chrono::steady_clock::now() - m_LoneReadAt >= std::chrono::microseconds(spin)) {
         return m_Socket->SockRecv(m_RecvBuffer, kRecvBufferSize);
     }
     const int got = m_Socket->SockRecvNoWait(m_RecvBuffer, kRecvBufferSize);

@@ -240,8 +240,8 @@ private:
     char m_RecvBuffer[kRecvBufferSize];
     std::atomic<uint32_t> m_RecvSpinMicros{0};
     // Receive thread only: frames delivered by the read being framed; reads
-    // in a row that each held one whole packet; when the poll after the
-    // last of them began (the epoch while no poll is due).
+    // in a row that each held one whole packet; when the last of them was
+    // framed (read only while they are kLoneReadsBeforePolling or more).
     int m_FramesThisRead = 0;
     int m_LoneReadsInARow = 0;
     std::chrono::steady_clock::time_point m_LoneReadAt;
