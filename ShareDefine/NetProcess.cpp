@@ -124,6 +124,7 @@ void INetProcess::ProcessNetMsg() {
     tagNetMsg msg;
     int taken = 0;
     while (m_Service->GetMsg(&msg)) {
+        m_FoundWork = true;
         bool goOn = true;
         switch (msg.msgType) {
             case NET_MSG_ON_RECV:
@@ -236,8 +237,10 @@ bool INetProcess::OnMsgCreate(int poolIndex) {
 
 void INetProcess::SendAll() {
     while (ThreadDispToAllClient()) {
+        m_FoundWork = true;
     }
     while (SendPass()) {
+        m_FoundWork = true;
     }
 }
 

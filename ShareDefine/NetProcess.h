@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "infra/AIndexListPro.h"
@@ -77,6 +78,10 @@ public:
     // rest of a message pass that ended early, or dispatch packets left
     // behind a failed one. The process thread then calls again at once.
     bool HasPendingWork() { return m_MsgPassCut || GetDispQueueCount() > 0; }
+    // Whether the passes since the last call took a message from the
+    // service or handed a packet to a server object; the flag is cleared.
+    // Process thread only.
+    bool TakeFoundWork() { return std::exchange(m_FoundWork, false); }
     // Received bytes one ProcessNetMsg pass takes at most before it leaves
     // the rest for the next (0, the default: all). Short passes let the
     // process thread turn to the other services and its sockets between
@@ -157,6 +162,7 @@ private:
     std::atomic<bool> m_Running{false};  // set on the window thread, read by the process thread
     IWakeable* m_WakeTarget = nullptr;
     bool m_MsgPassCut = false;  // process thread only
+    bool m_FoundWork = false;   // process thread only, see TakeFoundWork
     int m_PassBudgetBytes = 0;
     // Repeated warnings of one peer (or of this service) are summarised
     // instead of written one by one (process thread only).

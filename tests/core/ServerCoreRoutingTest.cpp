@@ -114,6 +114,25 @@ TEST_F(RoutingTest, AGameServerPacketForTheDataServerArrivesWithItsSlotCleared) 
     EXPECT_EQ(core->GetDispatchCounter()->GetTotalBytes(), 5u);
 }
 
+TEST_F(RoutingTest, AProcessPassThatTookAPacketIsFollowedAtOnceAndAnEmptyPassSleeps) {
+    Peer game = Connect(core->GetGameServerCore());
+    for (int pass = 0; pass < 3; ++pass) core->ProcessPackWork();  // the connect's own messages
+    ASSERT_TRUE(game.socket->Send(PacketFrame({7, 0, 1, 1, 3}, "hello")));
+    int result = kIdleUntilWokenMs;
+    ASSERT_TRUE(WaitFor([&] {
+        result = core->ProcessPackWork();
+        return core->GetRecvQueueCount() == 1;
+    }));
+    // The thread's poll after work starts from a pass that found some; one
+    // that reported idle here would put the process thread to sleep in the
+    // I/O driver between every two waves of a busy peer.
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(core->ProcessPackWork(), kIdleUntilWokenMs);
+    DispatchQueued();
+    Deliver();
+    ExpectFrame(*dataServer, PacketFrame({7, 0, 1, 1, 3}, "hello"));
+}
+
 TEST_F(RoutingTest, AFloodingGameServerNeitherOverfillsTheRelayNorKeepsARouteServerBehindItsBacklog) {
     core->GetGameServerCore()->SetServiceParam(NETPARAM_HACK_ATTACK_VALUE, 2000000000);  // paused, not cut
     Peer game = Connect(core->GetGameServerCore());
