@@ -185,6 +185,11 @@ void CServerCore::StartThreads() {
     ThreadManager& threads = ThreadManager::Instance();
     m_DispatchThread = threads.AddThread("DispatchPackThread Processer", &CServerCore::DispatchThunk, this, false);
     m_ProcessThread = threads.AddThread("ProcessPackThread Processer", &CServerCore::ProcessThunk, this, false);
+    // Each hands the other its packets, and both poll after work: polling on
+    // one CPU, they would yield it to each other while the peers' wake-ups
+    // crossed to the other CPU.
+    m_DispatchThread->SetPollPartners(&m_PollPartners);
+    m_ProcessThread->SetPollPartners(&m_PollPartners);
     // The relay answers within microseconds only if a push ends the drainer's
     // idle sleep instead of waiting it out.
     m_RecvQueue.SetWakeTarget(m_DispatchThread);

@@ -19,6 +19,7 @@
 #include "core/GameServerCore.h"
 #include "core/LoginServerCore.h"
 #include "core/RouteServerCore.h"
+#include "infra/PollPartners.h"
 #include "infra/SecCounter.h"
 #include "ShareDefine/ServerObj.h"
 
@@ -132,6 +133,8 @@ private:
     RouteServerCore m_RouteServer;
     PacketQueue m_RecvQueue;  // every link pushes here; only the dispatch thread pops
     SecCounter m_DispatchCounter{kDispatchCounterPeriodMs};
+    // The dispatch and process threads poll after work; kept off one CPU.
+    PollPartners m_PollPartners;
     int m_FirstService = 0;            // process thread only: the service served first next pass
     uint32_t m_LastKeepAliveTick = 0;  // dispatch thread only
     bool m_KeepAliveSent = false;      // dispatch thread only: the first idle pass sends at once

@@ -41,6 +41,11 @@ void SingleThread::SetIdleWait(std::unique_ptr<IIdleWait> wait) {
     m_IdleWaitLink.store(m_IdleWait.get(), std::memory_order_release);
 }
 
+void SingleThread::SetPollPartners(PollPartners* partners) {
+    m_PollPartners = partners;
+    m_PollSeat = partners != nullptr ? partners->TakeSeat() : -1;
+}
+
 void SingleThread::Execute() {
     plat::SetCurrentThreadName(NameText());
     // Registered workers pass packets along queues to one another; a refusal
@@ -83,8 +88,10 @@ void SingleThread::RunWorkCall() {
         if (m_IdleWait) m_IdleWait->WaitFor(0);
         SetState(tsBusy);
     } else if (result > 0) {
-        if (Spinning()) {
+        std::chrono::steady_clock::time_point now;
+        if (Spinning(&now)) {
             if (m_IdleWait) m_IdleWait->WaitFor(0);
+            if (m_PollPartners != nullptr) m_PollPartners->NotePollLook(m_PollSeat, now);
             // Between polls the CPU goes to any other runnable thread: a
             // busy-waiting worker would hold it from the very peer or
             // worker whose work it waits for (a pause instruction here
@@ -102,11 +109,11 @@ void SingleThread::RunWorkCall() {
     }
 }
 
-bool SingleThread::Spinning() {
+bool SingleThread::Spinning(std::chrono::steady_clock::time_point* now) {
     const uint32_t spin = m_SpinMicros.load(std::memory_order_relaxed);
     if (spin == 0) return false;
-    const auto sinceWork = std::chrono::steady_clock::now() - m_LastWork;
-    return sinceWork < std::chrono::microseconds(spin);
+    *now = std::chrono::steady_clock::now();
+    return *now - m_LastWork < std::chrono::microseconds(spin);
 }
 
 void SingleThread::ReportException(const void* address) noexcept {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "infra/IWakeable.h"
+#include "infra/PollPartners.h"
 #include "infra/QXThread.h"
 #include "platform/WakeableSleep.h"
 
@@ -40,6 +41,10 @@ public:
     // is taken without a sleep and a wake-up. 0 (the default) sleeps at
     // once. Any thread.
     void SetSpinMicros(uint32_t micros) { m_SpinMicros.store(micros, std::memory_order_relaxed); }
+    // Joins the group of workers whose polls should not share a CPU (not
+    // owned; must outlive the thread's loop). Set before the thread is
+    // first resumed.
+    void SetPollPartners(PollPartners* partners);
 
 protected:
     // The run loop; exceptions that escape a callback end the thread with an
@@ -50,8 +55,9 @@ protected:
 private:
     void RunLoop();
     void RunWorkCall();
-    // True while the bounded poll after the last work is still running.
-    bool Spinning();
+    // True while the bounded poll after the last work is still running;
+    // *now is the time it was judged at.
+    bool Spinning(std::chrono::steady_clock::time_point* now);
     void ReportException(const void* address) noexcept;
     void UnInitGuarded() noexcept;
 
@@ -62,6 +68,8 @@ private:
     std::atomic<IIdleWait*> m_IdleWaitLink{nullptr};  // m_IdleWait, for wakes from other threads
     std::atomic<uint32_t> m_SpinMicros{0};
     std::chrono::steady_clock::time_point m_LastWork{};  // worker thread only
+    PollPartners* m_PollPartners = nullptr;
+    int m_PollSeat = -1;
     // Callback running when an exception escaped, for the report's address.
     const void* m_RunningCode = nullptr;
 };

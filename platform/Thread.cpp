@@ -25,6 +25,22 @@ bool CurrentThreadHasHandOffScheduling() { return sched_getscheduler(0) == SCHED
 
 void YieldToOtherThreads() { sched_yield(); }
 
+int CurrentCpu() { return sched_getcpu(); }
+
+bool MoveCurrentThreadOffCpu(int cpu) {
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (sched_getaffinity(0, sizeof(allowed), &allowed) != 0) return false;
+    cpu_set_t elsewhere = allowed;
+    if (cpu >= 0 && cpu < CPU_SETSIZE) CPU_CLR(cpu, &elsewhere);
+    if (CPU_COUNT(&elsewhere) == 0) return false;
+    // The kernel migrates the caller before the first call returns; the
+    // second gives back the CPUs it was allowed.
+    const bool moved = sched_setaffinity(0, sizeof(elsewhere), &elsewhere) == 0;
+    sched_setaffinity(0, sizeof(allowed), &allowed);
+    return moved;
+}
+
 void SetCurrentThreadName(const char* name) {
     if (name == nullptr) name = "";
     std::strncpy(t_threadName, name, sizeof(t_threadName) - 1);

@@ -83,4 +83,12 @@ bool CurrentThreadHasHandOffScheduling();
 // (SwitchToThread; sched_yield here). Returns at once when there is none.
 void YieldToOtherThreads();
 
+// The CPU the calling thread runs on at this moment; -1 when unknown.
+int CurrentCpu();
+// Moves the calling thread from `cpu` to another CPU it may run on, then
+// lets it run on all of them again: a nudge, not a pin, so the scheduler
+// stays free to place it later. False (and nothing changed) when the
+// thread may run on no other CPU.
+bool MoveCurrentThreadOffCpu(int cpu);
+
 }  // namespace plat
