@@ -10,7 +10,6 @@
 #include "infra/SingleThread.h"
 #include "infra/ThreadManager.h"
 #include "platform/LastError.h"
-#include "platform/Thread.h"
 #include "platform/Tick.h"
 #include "infra/HexDump.h"
 #include "infra/IWakeable.h"
@@ -239,7 +238,6 @@ void TnServerClient::CreateThreads() {
 
 void TnServerClient::SetSpinMicros(uint32_t micros) {
     if (m_SendThread != nullptr) m_SendThread->SetSpinMicros(micros);
-    m_RecvSpinMicros.store(micros, std::memory_order_relaxed);
 }
 
 void TnServerClient::SetSenderWakeTarget(IWakeable* sender) {
@@ -253,15 +251,15 @@ int TnServerClient::SendThreadThunk(void* context, int) { return static_cast<TnS
 
 int TnServerClient::ThreadRecvPack() {
     if (!SockIsConnected()) return RetryIfDue();
-    const int received = ReceiveSome();
-    if (received == kNothingYet) return 0;
+    // Blocks until bytes come: the kernel wakes this thread, on the CPU of
+    // the DataServer's side of the link as a rule, and under load one wake
+    // serves a whole batch of replies.
+    const int received = m_Socket->SockRecv(m_RecvBuffer, kRecvBufferSize);
     if (received > 0) {
         m_ReceivedSinceConnect.store(true, std::memory_order_relaxed);
-        m_FramesThisRead = 0;
         if (m_ReceiveStage != nullptr) m_ReceiveStage->BeginBatch();
         m_Dispatcher.Feed(m_RecvBuffer, received);
         if (m_ReceiveStage != nullptr) m_ReceiveStage->EndBatch();
-        NoteLoneFrames();
         return 0;
     }
     if (received < 0) {
@@ -271,30 +269,8 @@ int TnServerClient::ThreadRecvPack() {
     }
     // Whatever was half received belongs to the old connection.
     m_Dispatcher.ClearBuffer();
-    m_LoneReadsInARow = 0;
     if (!GetStopFlag()) Reconnect();
     return 1;
-}
-
-void TnServerClient::NoteLoneFrames() {
-    const bool loneFrame = m_FramesThisRead == 1 && m_Dispatcher.PendingBytes() == 0;
-    m_LoneReadsInARow = loneFrame ? m_LoneReadsInARow + 1 : 0;
-    if (m_LoneReadsInARow >= kLoneReadsBeforePolling) m_LoneReadAt = std::chrono::steady_clock::now();
-}
-
-int TnServerClient::ReceiveSome() {
-    const uint32_t spin = m_RecvSpinMicros.load(std::memory_order_relaxed);
-    // Under load no poll is due, and the clock is not read at all.
-    if (spin == 0 || m_LoneReadsInARow < kLoneReadsBeforePolling ||
-        std::chrono::steady_clock::now() - m_LoneReadAt >= std::chrono::microseconds(spin)) {
-        return m_Socket->SockRecv(m_RecvBuffer, kRecvBufferSize);
-    }
-    const int got = m_Socket->SockRecvNoWait(m_RecvBuffer, kRecvBufferSize);
-    if (got < 0 && m_Socket->SockGetLastError() == EWOULDBLOCK) {
-        plat::YieldToOtherThreads();
-        return kNothingYet;
-    }
-    return got;  // bytes, or a close or an error reported as a blocking read's
 }
 
 int TnServerClient::RetryIfDue() {
@@ -412,7 +388,6 @@ void TnServerClient::OnGetDispatchPack(const char* body, int len) {
     }
     MMORPG::tagPackHead head;
     MMORPG::MMORPGPacket::ReadPackHead(&head, body, 0);
-    ++m_FramesThisRead;
     m_RecvCounter.AddBytes(static_cast<uint32_t>(len));
     m_PacketTotals.AddIn(static_cast<uint32_t>(len));
     OnRecvPack(&head, body + MMORPG::kPackHeadSize, len - MMORPG::kPackHeadSize);

@@ -25,7 +25,6 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -91,15 +90,8 @@ public:
 
     // Registers the receive and send threads with the thread manager.
     void CreateThreads();
-    // The poll after work of both threads: the send thread's
-    // (SingleThread::SetSpinMicros), and the receive thread's once packets
-    // come one at a time (kLoneReadsBeforePolling reads in a row that each
-    // held one whole packet). For that long after such a read it looks at
-    // the socket without blocking (yielding the CPU between looks) before it
-    // blocks in it again, so the next lone packet is taken without a
-    // wake-up. Otherwise it blocks at once: under load a polling thread
-    // takes the CPU from the threads that do the work, and one wake-up
-    // serves a whole batch of packets. After CreateThreads.
+    // The send thread's poll after work (SingleThread::SetSpinMicros). The
+    // receive thread always blocks in its read. After CreateThreads.
     void SetSpinMicros(uint32_t micros);
     // The thread that runs ThreadSendPack: woken by every push and whenever
     // the link (re)connects, so it sleeps while there is nothing it can do.
@@ -145,16 +137,6 @@ private:
     // While the link is down: reconnects when the retry is due and returns
     // how long the receive thread may sleep before looking again.
     int RetryIfDue();
-    // Starts or ends the receive thread's poll after the read just framed.
-    // A lone packet under load (a read that ended just after one packet)
-    // does not start it; two such reads in a row do.
-    static constexpr int kLoneReadsBeforePolling = 2;
-    void NoteLoneFrames();
-    // The receive thread's read: without blocking while its poll runs
-    // (kNothingYet when nothing has come), else blocking; otherwise
-    // SockRecv's result.
-    static constexpr int kNothingYet = -2;
-    int ReceiveSome();
     // Writes bytes still held from a failed write; false while they wait.
     bool WriteHeldBytes(uint32_t generation);
     bool SendOne(MMORPG::MMORPGPacket& packet, uint32_t generation);
@@ -238,11 +220,4 @@ private:
     std::vector<MMORPG::MMORPGPacket*> m_WavePackets;
     static constexpr size_t kWavePacketsHeld = 64;
     char m_RecvBuffer[kRecvBufferSize];
-    std::atomic<uint32_t> m_RecvSpinMicros{0};
-    // Receive thread only: frames delivered by the read being framed; reads
-    // in a row that each held one whole packet; when the last of them was
-    // framed (read only while they are kLoneReadsBeforePolling or more).
-    int m_FramesThisRead = 0;
-    int m_LoneReadsInARow = 0;
-    std::chrono::steady_clock::time_point m_LoneReadAt;
 };

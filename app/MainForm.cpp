@@ -59,7 +59,7 @@ constexpr LimitKey kLimitKeys[] = {
 
 // How long the relay's workers poll after work before they sleep (see the
 // README for the figures behind the default).
-constexpr int kDefaultWorkerSpinMicros = 50;
+constexpr int kDefaultWorkerSpinMicros = 500;
 constexpr int kMaxWorkerSpinMicros = 1000;
 
 constexpr const char* kKinds[] = {"LoginServer", "RouteServer", "GameServer"};

@@ -84,10 +84,11 @@ void SingleThread::RunWorkCall() {
     m_RunningCode = nullptr;
     SampleCpu();
     if (result == 0) {
-        if (m_SpinMicros.load(std::memory_order_relaxed) != 0) m_LastWork = std::chrono::steady_clock::now();
+        NoteWork();
         if (m_IdleWait) m_IdleWait->WaitFor(0);
         SetState(tsBusy);
     } else if (result > 0) {
+        m_IdleSinceWork = true;
         std::chrono::steady_clock::time_point now;
         if (Spinning(&now)) {
             if (m_IdleWait) m_IdleWait->WaitFor(0);
@@ -109,9 +110,20 @@ void SingleThread::RunWorkCall() {
     }
 }
 
+void SingleThread::NoteWork() {
+    const uint32_t spin = m_SpinMicros.load(std::memory_order_relaxed);
+    if (spin == 0) return;
+    const auto now = std::chrono::steady_clock::now();
+    // Only a gap with an idle call in it counts: passes that follow one
+    // another at once say nothing about how soon work comes after a lull.
+    if (m_IdleSinceWork) m_IdleGaps.Note(now - m_LastWork <= std::chrono::microseconds(spin));
+    m_IdleSinceWork = false;
+    m_LastWork = now;
+}
+
 bool SingleThread::Spinning(std::chrono::steady_clock::time_point* now) {
     const uint32_t spin = m_SpinMicros.load(std::memory_order_relaxed);
-    if (spin == 0) return false;
+    if (spin == 0 || !m_IdleGaps.PollPays()) return false;
     *now = std::chrono::steady_clock::now();
     return *now - m_LastWork < std::chrono::microseconds(spin);
 }

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "infra/IWakeable.h"
+#include "infra/IdleGapScore.h"
 #include "infra/PollPartners.h"
 #include "infra/QXThread.h"
 #include "platform/WakeableSleep.h"
@@ -38,8 +39,10 @@ public:
     // until this many microseconds have passed since the work: the loop
     // polls its sources (the callback, and the idle wait without waiting)
     // instead, yielding the CPU between polls, so work that follows closely
-    // is taken without a sleep and a wake-up. 0 (the default) sleeps at
-    // once. Any thread.
+    // is taken without a sleep and a wake-up. It polls only while its recent
+    // idle gaps were mostly no longer than this (IdleGapScore), so a worker
+    // whose work comes now and then sleeps at once. 0 (the default) always
+    // sleeps at once. Any thread.
     void SetSpinMicros(uint32_t micros) { m_SpinMicros.store(micros, std::memory_order_relaxed); }
     // Joins the group of workers whose polls should not share a CPU (not
     // owned; must outlive the thread's loop). Set before the thread is
@@ -55,6 +58,8 @@ protected:
 private:
     void RunLoop();
     void RunWorkCall();
+    // A call found work: scores the idle gap that it ended.
+    void NoteWork();
     // True while the bounded poll after the last work is still running;
     // *now is the time it was judged at.
     bool Spinning(std::chrono::steady_clock::time_point* now);
@@ -67,7 +72,11 @@ private:
     std::unique_ptr<IIdleWait> m_IdleWait;
     std::atomic<IIdleWait*> m_IdleWaitLink{nullptr};  // m_IdleWait, for wakes from other threads
     std::atomic<uint32_t> m_SpinMicros{0};
-    std::chrono::steady_clock::time_point m_LastWork{};  // worker thread only
+    // Worker thread only: when the last work call ended, whether a call
+    // found nothing since, and how the recent idle gaps went.
+    std::chrono::steady_clock::time_point m_LastWork{};
+    bool m_IdleSinceWork = false;
+    IdleGapScore m_IdleGaps;
     PollPartners* m_PollPartners = nullptr;
     int m_PollSeat = -1;
     // Callback running when an exception escaped, for the report's address.

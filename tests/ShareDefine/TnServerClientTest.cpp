@@ -204,10 +204,9 @@ TEST_F(TnServerClientTest, APeerCloseIsAnnouncedOnceAndTheLinkComesBack) {
     EXPECT_EQ(server->Receive(FrameOf(9, "after").size()), FrameOf(9, "after"));
 }
 
-TEST_F(TnServerClientTest, WhileTheReceiveThreadPollsBytesAreJoinedAndACloseIsAnnouncedOnce) {
-    // A poll far longer than the test. Two lone packets in a row start the
-    // receive thread's poll: what follows is read without blocking until a
-    // read holds more than one packet or less than a whole one.
+TEST_F(TnServerClientTest, LonePacketsAndAFrameSplitOverTwoReadsArriveWholeAndACloseIsAnnouncedOnce) {
+    // The send thread's poll far longer than the test; the receive thread
+    // blocks in its read whatever it is set to.
     client->SetSpinMicros(1000000);
     Start();
     const auto sendAlone = [&](int type, const char* text, size_t expected) {
@@ -216,7 +215,7 @@ TEST_F(TnServerClientTest, WhileTheReceiveThreadPollsBytesAreJoinedAndACloseIsAn
     };
     sendAlone(1, "alone", 1);
     sendAlone(2, "alone again", 2);
-    std::this_thread::sleep_for(20ms);  // the thread looks many times in between
+    std::this_thread::sleep_for(20ms);  // the receive thread is back in its read
     const std::string split = FrameOf(4, "split across two reads");
     ASSERT_TRUE(server->Send(FrameOf(3, "polled") + split.substr(0, 5)));
     ASSERT_TRUE(WaitFor([&] { return client->Snapshot().size() == 3; }));
@@ -225,7 +224,7 @@ TEST_F(TnServerClientTest, WhileTheReceiveThreadPollsBytesAreJoinedAndACloseIsAn
     EXPECT_EQ(client->Snapshot()[2].payload, "polled");
     EXPECT_EQ(client->Snapshot()[3].payload, "split across two reads");
 
-    // Polling again when the peer closes: the close is a read's, not "nothing yet".
+    // The peer closes right behind two lone packets.
     sendAlone(5, "alone", 5);
     sendAlone(6, "alone again", 6);
     server->Close();

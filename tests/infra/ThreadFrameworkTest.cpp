@@ -99,6 +99,23 @@ private:
     plat::WakeableSleep m_Sleep;
 };
 
+// Work handed in by the test: a call takes one item if there is one, and
+// otherwise counts an idle call and asks for a two-minute sleep.
+struct Feed {
+    std::atomic<int> items{0};
+    std::atomic<int> idleCalls{0};
+};
+
+int TakeFromFeed(void* context, int) {
+    auto* feed = static_cast<Feed*>(context);
+    int items = feed->items.load();
+    while (items > 0) {
+        if (feed->items.compare_exchange_weak(items, items - 1)) return 0;
+    }
+    feed->idleCalls.fetch_add(1);
+    return 120000;
+}
+
 // Throws on its third call.
 int ThrowOnThirdCall(void* context, int) {
     auto* worker = static_cast<Worker*>(context);
@@ -437,6 +454,39 @@ TEST_F(ThreadFrameworkTest, AnIdleWaitReplacesTheSleepAndGetsATurnAfterBusyCalls
     manager.StopAll();
     EXPECT_LT(std::chrono::steady_clock::now() - before, 10s);
     EXPECT_GE(wait->wakes.load(), 2);
+}
+
+TEST_F(ThreadFrameworkTest, AWorkerPollsAfterWorkOnlyWhileItsIdleGapsAreShorterThanThePoll) {
+    Feed feed;
+    SingleThread* thread = manager.AddThread("Poller", &TakeFromFeed, &feed, false);
+    thread->SetSpinMicros(5000);
+    manager.StartAll();
+    ASSERT_TRUE(WaitUntil([&] { return feed.idleCalls == 1; }));
+    // Each item ends an idle gap; the idle calls it is followed by tell
+    // whether the worker slept at once (one) or polled (many).
+    const auto idleCallsAfter = [&](int items, std::chrono::milliseconds apart) {
+        const int before = feed.idleCalls.load();
+        for (int k = 0; k < items; ++k) {
+            std::this_thread::sleep_for(apart);
+            feed.items.fetch_add(1);
+            thread->Wake();
+        }
+        EXPECT_TRUE(WaitUntil([&] { return feed.items == 0; }));
+        std::this_thread::sleep_for(20ms);  // longer than the poll
+        return feed.idleCalls.load() - before;
+    };
+
+    // Gaps far longer than the poll: it never starts.
+    EXPECT_LE(idleCallsAfter(8, 30ms), 8 + 2);
+    // Gaps well inside it: after a few the worker polls between items.
+    EXPECT_GT(idleCallsAfter(40, 1ms), 40 * 3);
+    // Polling ends with the poll's bound: an idle worker is asleep.
+    const int settled = feed.idleCalls.load();
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(feed.idleCalls.load(), settled);
+    // Long gaps again: a gap or two may still be polled, then it stops.
+    idleCallsAfter(3, 30ms);
+    EXPECT_LE(idleCallsAfter(8, 30ms), 8 + 2);
 }
 
 TEST_F(ThreadFrameworkTest, ExceptionInCallbackIsLoggedAndEndsOnlyThatWorker) {
