@@ -31,6 +31,11 @@ void IServerObj::OnRecvBytes(const char* data, int len) {
     m_BadFrameSeen = false;
     m_ReceiveStage.BeginBatch();
     m_Dispatcher.Feed(data, len);
+    // Counted before the chunk's packets are handed on.
+    if (m_PacketTotals != nullptr) {
+        const EventTally framed = m_FramedIn.Take();
+        m_PacketTotals->AddIn(framed.events, framed.bytes);
+    }
     m_ReceiveStage.EndBatch();
     if (m_BadFrameSeen) CutForBadFrame(data, len);
 }
@@ -80,6 +85,7 @@ int IServerObj::SendQueued() {
             // Framed straight from the queued packet: no scratch copy per packet.
             if (batch[i] != nullptr) failed = SendOne(*batch[i]) == 0;
         }
+        CountSentBatch();
         // A failed send ends the connection (the caller resets this object):
         // the rest of the batch goes back to the pool with the sent ones.
         FreePackets(batch, taken);
@@ -96,10 +102,17 @@ int IServerObj::SendQueued() {
     return 1;
 }
 
+void IServerObj::CountSentBatch() {
+    const EventTally framed = m_FramedOut.Take();
+    m_SendCounter.AddEvents(framed.events, framed.bytes);
+    const EventTally sent = m_SentOut.Take();
+    if (m_PacketTotals != nullptr) m_PacketTotals->AddOut(sent.events, sent.bytes);
+}
+
 int IServerObj::SendOne(MMORPG::MMORPGPacket& packet) {
     packet.BuildSendData(m_Frame);
     const int len = static_cast<int>(m_Frame.size());
-    m_SendCounter.AddBytes(static_cast<uint32_t>(len));
+    m_FramedOut.Add(static_cast<uint32_t>(len));
     if (PackRecorder* recorder = PackRecorderManager::Instance().FindRecorder(m_Recorder)) {
         recorder->Send().AddRecord(m_Frame.data(), len, static_cast<int32_t>(packet.GetContext()), 0);
     }
@@ -110,7 +123,7 @@ int IServerObj::SendOne(MMORPG::MMORPGPacket& packet) {
         return 0;
     }
     m_SentThisPass += len;
-    if (m_PacketTotals != nullptr) m_PacketTotals->AddOut(static_cast<uint32_t>(MMORPG::kPackHeadSize + packet.GetDataLen()));
+    m_SentOut.Add(static_cast<uint32_t>(MMORPG::kPackHeadSize + packet.GetDataLen()));
     return 1;
 }
 
@@ -143,7 +156,7 @@ void IServerObj::OnGetDispatchPack(const char* body, int len) {
         WarnLimited("PackError", "IServerObj::OnGetDispatchPack, PackError : " + HexDump(body, len));
         return;
     }
-    if (m_PacketTotals != nullptr) m_PacketTotals->AddIn(static_cast<uint32_t>(len));
+    m_FramedIn.Add(static_cast<uint32_t>(len));
     MMORPG::tagPackHead head;
     MMORPG::MMORPGPacket::ReadPackHead(&head, body, 0);
     const char* dropLine = DropLineKind(head);

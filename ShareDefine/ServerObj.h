@@ -100,6 +100,8 @@ private:
     bool AdmitDropped(const char* kind);
     QXNetClient* Client();
     int SendOne(MMORPG::MMORPGPacket& packet);
+    // Feeds the counters with what the last batch framed and sent.
+    void CountSentBatch();
     // Queued packets SendQueued takes at a time.
     static constexpr int kSendBatch = 64;
 
@@ -112,6 +114,10 @@ private:
     SecCounter m_SendCounter{1000};
     TnPackageDispatcher m_Dispatcher;
     int m_SentThisPass = 0;
+    // Process thread only: counted per chunk or send batch, not per packet.
+    EventTally m_FramedIn;   // packets framed from the chunk being fed
+    EventTally m_FramedOut;  // frames built by the send batch
+    EventTally m_SentOut;    // packets the batch handed to the stream
     // The framer's last text: names the reason when a bad frame follows.
     char m_FramerText[96] = {};
     bool m_BadFrameSeen = false;    // set by the framer's error closure during a Feed

@@ -82,7 +82,9 @@ bool TnServerClient::LinkIdleForDirectWrite() {
 void TnServerClient::AddToWave(MMORPG::MMORPGPacket& packet) {
     const size_t start = m_DirectWave.size();
     packet.AppendSendData(m_DirectWave);
-    RecordFrame(m_DirectWave.data() + start, m_DirectWave.size() - start);
+    const size_t frameLen = m_DirectWave.size() - start;
+    RecordToRecorder(m_DirectWave.data() + start, frameLen);
+    m_WaveCounted.Add(static_cast<uint32_t>(frameLen));
     const auto packetBytes = static_cast<uint32_t>(MMORPG::kPackHeadSize + packet.GetDataLen());
     m_WaveFrames.push_back(WaveFrame{m_DirectWave.size(), packetBytes});
 }
@@ -100,6 +102,8 @@ void TnServerClient::GiveBackWavePackets() {
 
 void TnServerClient::WriteDirectWave() {
     if (m_DirectWave.empty()) return;
+    const EventTally framed = m_WaveCounted.Take();
+    m_SendCounter.AddEvents(framed.events, framed.bytes);
     uint32_t generation = 0;
     ssize_t written = 0;
     {
@@ -160,10 +164,14 @@ void TnServerClient::SettleWaveLocked(size_t written) {
 }
 
 void TnServerClient::RecordFrame(const char* frame, size_t len) {
+    RecordToRecorder(frame, len);
+    m_SendCounter.AddBytes(static_cast<uint32_t>(len));
+}
+
+void TnServerClient::RecordToRecorder(const char* frame, size_t len) {
     if (PackRecorder* recorder = PackRecorderManager::Instance().FindRecorder(m_Recorder)) {
         recorder->Send().AddRecord(frame, static_cast<int>(len));
     }
-    m_SendCounter.AddBytes(static_cast<uint32_t>(len));
 }
 
 void TnServerClient::HoldBytes(const char* data, size_t len, uint32_t packets, uint64_t packetBytes) {
@@ -259,6 +267,10 @@ int TnServerClient::ThreadRecvPack() {
         m_ReceivedSinceConnect.store(true, std::memory_order_relaxed);
         if (m_ReceiveStage != nullptr) m_ReceiveStage->BeginBatch();
         m_Dispatcher.Feed(m_RecvBuffer, received);
+        // Counted before the read's packets are handed on.
+        const EventTally framed = m_ReadFrames.Take();
+        m_RecvCounter.AddEvents(framed.events, framed.bytes);
+        m_PacketTotals.AddIn(framed.events, framed.bytes);
         if (m_ReceiveStage != nullptr) m_ReceiveStage->EndBatch();
         return 0;
     }
@@ -388,8 +400,7 @@ void TnServerClient::OnGetDispatchPack(const char* body, int len) {
     }
     MMORPG::tagPackHead head;
     MMORPG::MMORPGPacket::ReadPackHead(&head, body, 0);
-    m_RecvCounter.AddBytes(static_cast<uint32_t>(len));
-    m_PacketTotals.AddIn(static_cast<uint32_t>(len));
+    m_ReadFrames.Add(static_cast<uint32_t>(len));
     OnRecvPack(&head, body + MMORPG::kPackHeadSize, len - MMORPG::kPackHeadSize);
     if (PackRecorder* recorder = PackRecorderManager::Instance().FindRecorder(m_Recorder)) {
         recorder->Recv().AddRecord(body, len);

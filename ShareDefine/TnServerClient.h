@@ -156,8 +156,10 @@ private:
     // Counts the wave's packets that went out whole and hands the rest to
     // the send thread (caller holds m_WriteLock).
     void SettleWaveLocked(size_t written);
-    // The recorder and the per-second counter see every frame as it goes out.
+    // The recorder and the per-second counter see every frame as it goes out
+    // (a wave's frames reach the counter together, as the wave is written).
     void RecordFrame(const char* frame, size_t len);
+    void RecordToRecorder(const char* frame, size_t len);
     // Keeps frames (or an unsent tail) to go out first on the next pass,
     // behind any kept before; `packets` and `packetBytes` are counted once
     // they are out.
@@ -213,6 +215,7 @@ private:
         uint32_t packetBytes;
     };
     std::string m_DirectWave;
+    EventTally m_WaveCounted;  // its frames, for the send counter
     bool m_WaveFullThisPass = false;
     std::vector<WaveFrame> m_WaveFrames;
     // Packets already framed into the wave, given back to the pool together
@@ -220,4 +223,5 @@ private:
     std::vector<MMORPG::MMORPGPacket*> m_WavePackets;
     static constexpr size_t kWavePacketsHeld = 64;
     char m_RecvBuffer[kRecvBufferSize];
+    EventTally m_ReadFrames;  // receive thread only: the frames of the read being framed
 };

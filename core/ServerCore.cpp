@@ -278,11 +278,13 @@ int CServerCore::DispatchPackWork() {
         const int taken = m_RecvQueue.PopSome(batch, std::min(queued, kDispatchBatch));
         if (taken == 0) break;
         queued -= taken;
+        EventTally routed;
         for (int i = 0; i < taken; ++i) {
             if (batch[i] == nullptr) continue;
-            m_DispatchCounter.AddBytes(static_cast<uint32_t>(batch[i]->GetDataLen()));
+            routed.Add(static_cast<uint32_t>(batch[i]->GetDataLen()));
             Route(batch[i]);
         }
+        m_DispatchCounter.AddEvents(routed.events, routed.bytes);
     }
     m_DataServer.FlushDirectWave();
     return 0;

@@ -16,12 +16,19 @@ public:
         m_PacketsIn.fetch_add(1, std::memory_order_relaxed);
         m_BytesIn.fetch_add(bytes, std::memory_order_relaxed);
     }
+    // Several packets framed from one read, `bytes` between them.
+    void AddIn(uint32_t packets, uint64_t bytes) {
+        if (packets == 0) return;
+        m_PacketsIn.fetch_add(packets, std::memory_order_relaxed);
+        m_BytesIn.fetch_add(bytes, std::memory_order_relaxed);
+    }
     void AddOut(uint32_t bytes) {
         m_PacketsOut.fetch_add(1, std::memory_order_relaxed);
         m_BytesOut.fetch_add(bytes, std::memory_order_relaxed);
     }
     // Several packets written at once, `bytes` between them.
     void AddOut(uint32_t packets, uint64_t bytes) {
+        if (packets == 0) return;
         m_PacketsOut.fetch_add(packets, std::memory_order_relaxed);
         m_BytesOut.fetch_add(bytes, std::memory_order_relaxed);
     }

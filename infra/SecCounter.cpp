@@ -14,11 +14,16 @@ constexpr uint32_t kStaleTickMs = 60000;
 
 SecCounter::SecCounter(uint32_t periodMs) : m_Period(periodMs) {}
 
-void SecCounter::AddBytes(uint32_t n) {
+void SecCounter::AddBytes(uint32_t n) { AddEvents(1, n); }
+
+void SecCounter::AddEvents(uint32_t events, uint64_t bytes) {
+    if (events == 0) return;
     const uint32_t now = plat::GetCoarseTickMs();
-    m_TotalBytes.fetch_add(n, kRelaxed);
-    m_ByteAccumulator.fetch_add(n, kRelaxed);
-    m_CountAccumulator.fetch_add(1, kRelaxed);
+    m_TotalBytes.fetch_add(bytes, kRelaxed);
+    // The window's accumulator is 32 bits wide like a Windows DWORD; a
+    // window's rate is a display value, the total stays exact.
+    m_ByteAccumulator.fetch_add(static_cast<uint32_t>(bytes), kRelaxed);
+    m_CountAccumulator.fetch_add(events, kRelaxed);
     Update(now);
 }
 

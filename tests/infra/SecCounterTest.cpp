@@ -40,6 +40,19 @@ TEST(SecCounterTest, FullWindowGivesRatesPerPeriod) {
     EXPECT_EQ(counter.GetRateText(), "0.98 kb/s, total: 0.98 kb Cnt: 10");
 }
 
+TEST(SecCounterTest, ABatchCountsAsItsEventsAndItsBytes) {
+    plat::TestClock clock(1000);
+    SecCounter counter(1000);
+    counter.AddEvents(3, 300);  // opens the window, like a lone first event
+    counter.AddEvents(7, 700);
+    counter.AddBytes(100);
+    counter.AddEvents(0, 0);
+    clock.Advance(1000);
+    EXPECT_EQ(counter.GetByteRate(), 1100);
+    EXPECT_EQ(counter.GetCountRate(), 8);
+    EXPECT_EQ(counter.GetTotalBytes(), 1100u);
+}
+
 TEST(SecCounterTest, UntouchedCounterKeepsItsLastRate) {
     plat::TestClock clock(1000);
     SecCounter counter(1000);
