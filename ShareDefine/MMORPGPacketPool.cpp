@@ -27,28 +27,43 @@ void MMORPGPacketPool::Grow() {
 
 MMORPGPacket* MMORPGPacketPool::Alloc() {
     MMORPGPacket* packet = nullptr;
-    bool usable = false;
     {
         TLockObj lock(m_Lock);
-        if (EmptyCountLocked() <= 0) Grow();
-        packet = GetEmpty();
-        usable = packet != nullptr && packet->m_InUse == 0;
-        if (usable) {
-            packet->m_InUse = 1;
-            // Counted under the lock, with Free's count, so the peak is exact.
-            const int inUse = MMORPGPacket::m_Count.fetch_add(1, std::memory_order_relaxed) + 1;
-            if (inUse > m_PeakInUse.load(std::memory_order_relaxed)) {
-                m_PeakInUse.store(inUse, std::memory_order_relaxed);
-            }
-        }
+        packet = TakeLocked();
+        // Counted under the lock, with Free's count, so the peak is exact.
+        if (packet != nullptr) NotePeakLocked(MMORPGPacket::m_Count.fetch_add(1, std::memory_order_relaxed) + 1);
     }
-    if (!usable) {
-        // A packet found in use is someone else's: it left the free list
-        // and comes back when its holder frees it.
-        GetLog()->LogError("MMORPGPacketPool  m_PacketPool.Alloc == NULL");
-        return nullptr;
-    }
+    if (packet == nullptr) GetLog()->LogError("MMORPGPacketPool  m_PacketPool.Alloc == NULL");
     return packet;
+}
+
+int MMORPGPacketPool::AllocSome(MMORPGPacket** out, int count) {
+    int taken = 0;
+    {
+        TLockObj lock(m_Lock);
+        while (taken < count) {
+            MMORPGPacket* packet = TakeLocked();
+            if (packet == nullptr) break;
+            out[taken++] = packet;
+        }
+        if (taken > 0) NotePeakLocked(MMORPGPacket::m_Count.fetch_add(taken, std::memory_order_relaxed) + taken);
+    }
+    if (taken < count) GetLog()->LogError("MMORPGPacketPool  m_PacketPool.Alloc == NULL");
+    return taken;
+}
+
+MMORPGPacket* MMORPGPacketPool::TakeLocked() {
+    if (EmptyCountLocked() <= 0) Grow();
+    MMORPGPacket* packet = GetEmpty();
+    // A packet found in use is someone else's: it left the free list and
+    // comes back when its holder frees it.
+    if (packet == nullptr || packet->m_InUse != 0) return nullptr;
+    packet->m_InUse = 1;
+    return packet;
+}
+
+void MMORPGPacketPool::NotePeakLocked(int inUse) {
+    if (inUse > m_PeakInUse.load(std::memory_order_relaxed)) m_PeakInUse.store(inUse, std::memory_order_relaxed);
 }
 
 void MMORPGPacketPool::Free(MMORPGPacket* pack) {
@@ -127,6 +142,12 @@ MMORPG::MMORPGPacket* AllocPacket() {
     MMORPG::MMORPGPacket* packet = GetPacketPool()->Alloc();
     if (packet != nullptr) packet->m_PackHead = MMORPG::tagPackHead{};
     return packet;
+}
+
+int AllocPackets(MMORPG::MMORPGPacket** out, int count) {
+    const int taken = GetPacketPool()->AllocSome(out, count);
+    for (int i = 0; i < taken; ++i) out[i]->m_PackHead = MMORPG::tagPackHead{};
+    return taken;
 }
 
 void FreePacket(MMORPG::MMORPGPacket* packet) { GetPacketPool()->Free(packet); }

@@ -25,6 +25,10 @@ public:
     // kGrowStep when none is free. Null, after an Error line, when no usable
     // packet can be produced; m_Count is then unchanged.
     MMORPGPacket* Alloc();
+    // Alloc for up to count packets under one hold of the lock (a read's
+    // worth); returns how many were put into `out`, fewer only when the
+    // pool could not grow (with Alloc's Error line).
+    int AllocSome(MMORPGPacket** out, int count);
     // Takes a handed-out packet back: payload emptied, next in line for
     // Alloc. Scratch packets and packets not handed out are refused with an
     // Error line and leave m_Count unchanged.
@@ -44,6 +48,10 @@ private:
     // Whether the packet may be given back; false after an Error line.
     static bool MayGiveBack(MMORPGPacket* pack);
     void FreeLocked(MMORPGPacket* pack);
+    // Takes a free packet and marks it in use (caller holds m_Lock);
+    // null when none can be had.
+    MMORPGPacket* TakeLocked();
+    void NotePeakLocked(int inUse);
 
     std::atomic<int> m_PeakInUse{0};  // written under m_Lock
 };
@@ -58,6 +66,8 @@ MMORPG::MMORPGPacketPool* GetPacketPool();
 void ReleasePacketPool();
 // A pooled packet with an all-zero header, or null when none can be had.
 MMORPG::MMORPGPacket* AllocPacket();
+// Up to count pooled packets with all-zero headers into `out`; how many.
+int AllocPackets(MMORPG::MMORPGPacket** out, int count);
 // Gives a packet back to the process-wide pool.
 void FreePacket(MMORPG::MMORPGPacket* packet);
 // Gives count packets back at once; null entries are skipped.

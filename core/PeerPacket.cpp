@@ -8,11 +8,11 @@ namespace peer {
 
 namespace {
 
-// A pooled packet holding the header, the body and the routing slot; null,
-// with the Error line, when the pool has none to give.
-MMORPG::MMORPGPacket* NewReceivedPack(const MMORPG::tagPackHead& head, const char* data, int len, int32_t destIndex,
-                                      const char* receiver) {
-    MMORPG::MMORPGPacket* packet = AllocPacket();
+// `packet` (pooled, or null when the pool had none to give) filled with the
+// header, the body and the routing slot; null, with the Error line, when
+// there was no packet.
+MMORPG::MMORPGPacket* FillReceivedPack(MMORPG::MMORPGPacket* packet, const MMORPG::tagPackHead& head,
+                                       const char* data, int len, int32_t destIndex, const char* receiver) {
     if (packet == nullptr) {
         GetLog()->LogError("%s::OnRecvPack  AllocPacket() == NULL, packet dropped (packType = %d, SrcServerType = %d)",
                            receiver, head.packType, head.SrcServerType);
@@ -28,7 +28,7 @@ MMORPG::MMORPGPacket* NewReceivedPack(const MMORPG::tagPackHead& head, const cha
 
 bool QueueReceivedPack(PacketQueue* queue, const MMORPG::tagPackHead& head, const char* data, int len,
                        int32_t destIndex, const char* receiver) {
-    MMORPG::MMORPGPacket* packet = NewReceivedPack(head, data, len, destIndex, receiver);
+    MMORPG::MMORPGPacket* packet = FillReceivedPack(AllocPacket(), head, data, len, destIndex, receiver);
     if (packet == nullptr) return false;
     queue->Push(packet);
     return true;
@@ -36,7 +36,7 @@ bool QueueReceivedPack(PacketQueue* queue, const MMORPG::tagPackHead& head, cons
 
 bool QueueReceivedPack(PacketStage& stage, const MMORPG::tagPackHead& head, const char* data, int len,
                        int32_t destIndex, const char* receiver) {
-    MMORPG::MMORPGPacket* packet = NewReceivedPack(head, data, len, destIndex, receiver);
+    MMORPG::MMORPGPacket* packet = FillReceivedPack(stage.NewPacket(), head, data, len, destIndex, receiver);
     if (packet == nullptr) return false;
     stage.Add(packet);
     return true;

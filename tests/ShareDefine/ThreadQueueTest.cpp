@@ -212,13 +212,17 @@ TEST_F(ThreadQueueTest, PushWakesASleepingConsumerThread) {
 TEST_F(ThreadQueueTest, EachProducersPacketsArriveInTheirPushOrderWhileTheConsumerTakesBatchesAlongside) {
     constexpr int kProducers = 2;
     constexpr int kPerProducer = 30000;
+    const int poolStart = Count();
     PacketQueue queue;
     std::vector<std::thread> producers;
     for (int p = 0; p < kProducers; ++p) {
         producers.emplace_back([&queue, p] {
             PacketStage stage(&queue);
             for (int i = 0; i < kPerProducer; ++i) {
-                MMORPGPacket* packet = AllocPacket();
+                // Reads of 1 to 100 packets, with packets between them made
+                // outside a batch: some fill the stage on the way.
+                if (p == 1 && i % 100 == 0) stage.BeginBatch();
+                MMORPGPacket* packet = p == 0 ? AllocPacket() : stage.NewPacket();
                 packet->SetPackType(static_cast<uint8_t>(p));
                 packet->SetContext(static_cast<uint32_t>(i));
                 packet->ReadData("ab", 1 + i % 2);
@@ -226,8 +230,6 @@ TEST_F(ThreadQueueTest, EachProducersPacketsArriveInTheirPushOrderWhileTheConsum
                     queue.Push(packet);
                     continue;
                 }
-                // Reads of 1 to 100 packets: some fill the stage on the way.
-                if (i % 100 == 0) stage.BeginBatch();
                 stage.Add(packet);
                 if (i % 100 == i / 100 % 100 || i == kPerProducer - 1) stage.EndBatch();
             }
@@ -259,6 +261,36 @@ TEST_F(ThreadQueueTest, EachProducersPacketsArriveInTheirPushOrderWhileTheConsum
     EXPECT_EQ(queue.PopSome(batch, 7), 0);
     EXPECT_EQ(queue.Count(), 0);
     EXPECT_EQ(queue.Bytes(), 0);
+    EXPECT_EQ(Count(), poolStart);  // no spare packet was kept or lost
+}
+
+TEST_F(ThreadQueueTest, AStageTakesABatchsPacketsFromThePoolTogetherAndGivesBackWhatItDidNotUse) {
+    PacketQueue queue;
+    const int poolStart = Count();
+    PacketStage stage(&queue);
+    stage.BeginBatch();
+    for (int i = 0; i < 20; ++i) stage.Add(stage.NewPacket());
+    stage.EndBatch();
+    EXPECT_EQ(queue.Count(), 20);
+    EXPECT_EQ(Count(), poolStart + 20);
+
+    // The next batch takes as many as the last one made, freshly zeroed:
+    // the packet freed last comes first.
+    MMORPGPacket* used = NewPacket(9, "old");
+    used->SetContext(77);
+    FreePacket(used);
+    stage.BeginBatch();
+    MMORPGPacket* first = stage.NewPacket();
+    EXPECT_EQ(Count(), poolStart + 40);
+    EXPECT_EQ(first, used);
+    EXPECT_EQ(first->GetPackType(), 0);
+    EXPECT_EQ(first->GetContext(), 0u);
+    EXPECT_EQ(first->GetDataLen(), 0);
+    stage.Add(first);
+    stage.EndBatch();
+    EXPECT_EQ(Count(), poolStart + 21);  // the 19 it did not use went back
+    queue.Clear();
+    EXPECT_EQ(Count(), poolStart);
 }
 
 TEST_F(ThreadQueueTest, ManyThreadsAllocPushPopAndFreeWithTheCountBackAtItsStart) {
