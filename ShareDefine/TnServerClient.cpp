@@ -83,7 +83,7 @@ void TnServerClient::AddToWave(MMORPG::MMORPGPacket& packet) {
     const size_t start = m_DirectWave.size();
     packet.AppendSendData(m_DirectWave);
     const size_t frameLen = m_DirectWave.size() - start;
-    RecordToRecorder(m_DirectWave.data() + start, frameLen);
+    RecordSentFrame(m_DirectWave.data() + start, frameLen);
     m_WaveCounted.Add(static_cast<uint32_t>(frameLen));
     const auto packetBytes = static_cast<uint32_t>(MMORPG::kPackHeadSize + packet.GetDataLen());
     m_WaveFrames.push_back(WaveFrame{m_DirectWave.size(), packetBytes});
@@ -163,12 +163,7 @@ void TnServerClient::SettleWaveLocked(size_t written) {
     m_WaveFrames.clear();
 }
 
-void TnServerClient::RecordFrame(const char* frame, size_t len) {
-    RecordToRecorder(frame, len);
-    m_SendCounter.AddBytes(static_cast<uint32_t>(len));
-}
-
-void TnServerClient::RecordToRecorder(const char* frame, size_t len) {
+void TnServerClient::RecordSentFrame(const char* frame, size_t len) {
     if (PackRecorder* recorder = PackRecorderManager::Instance().FindRecorder(m_Recorder)) {
         recorder->Send().AddRecord(frame, static_cast<int>(len));
     }
@@ -367,7 +362,8 @@ bool TnServerClient::WriteHeldBytes(uint32_t generation) {
 bool TnServerClient::SendOne(MMORPG::MMORPGPacket& packet, uint32_t generation) {
     packet.BuildSendData(m_Frame);
     const int len = static_cast<int>(m_Frame.size());
-    RecordFrame(m_Frame.data(), m_Frame.size());
+    RecordSentFrame(m_Frame.data(), m_Frame.size());
+    m_SendCounter.AddBytes(static_cast<uint32_t>(m_Frame.size()));
     const int written = m_SendStream.SendBuf_o(m_Frame.data(), len);
     if (written > 0 || plat::GetLastError() == NOTHING_TO_SEND) {
         m_PacketTotals.AddOut(static_cast<uint32_t>(MMORPG::kPackHeadSize + packet.GetDataLen()));

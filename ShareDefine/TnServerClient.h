@@ -156,10 +156,9 @@ private:
     // Counts the wave's packets that went out whole and hands the rest to
     // the send thread (caller holds m_WriteLock).
     void SettleWaveLocked(size_t written);
-    // The recorder and the per-second counter see every frame as it goes out
-    // (a wave's frames reach the counter together, as the wave is written).
-    void RecordFrame(const char* frame, size_t len);
-    void RecordToRecorder(const char* frame, size_t len);
+    // The recorder sees every frame as it goes out; the per-second counter
+    // too, a wave's frames together as the wave is written.
+    void RecordSentFrame(const char* frame, size_t len);
     // Keeps frames (or an unsent tail) to go out first on the next pass,
     // behind any kept before; `packets` and `packetBytes` are counted once
     // they are out.

@@ -23,7 +23,6 @@ public:
     // One idle gap, ended by work: shorter than the poll or not.
     void Note(bool withinPoll) { m_Score = withinPoll ? std::min(m_Score + 1, kMost) : std::max(m_Score - 2, 0); }
     bool PollPays() const { return m_Score >= kPollFrom; }
-    int Score() const { return m_Score; }
 
 private:
     int m_Score = 0;

@@ -107,12 +107,6 @@ TEST_F(PollPartnersTest, OnlyPollsAtTheSameTimeMoveAWorkerAndMovesKeepTheirDista
     partners.NotePollLook(partner, afterCooldown);
     EXPECT_TRUE(partners.NotePollLook(seat, afterCooldown + 10us));
     EXPECT_EQ(partners.MoveCount(), 2u);
-
-    // A fifth worker gets no seat, and its looks change nothing.
-    PollPartners full;
-    for (int k = 0; k < PollPartners::kMaxSeats; ++k) EXPECT_GE(full.TakeSeat(), 0);
-    EXPECT_EQ(full.TakeSeat(), -1);
-    EXPECT_FALSE(full.NotePollLook(-1, Clock::now()));
 }
 
 }  // namespace
