@@ -73,6 +73,11 @@ public:
     void BuildSendData(std::string& frame);
     // The same frame appended behind the frames already in `frames`.
     void AppendSendData(std::string& frames);
+    // The most bytes the frame can take, and the frame packed at `frame`
+    // (that many bytes long), for a caller that builds it in a buffer of
+    // its own; returns the frame's length (0 when the framer refuses it).
+    size_t FrameCapacity() const;
+    size_t PackFrameAt(char* frame, size_t capacity);
 
     // Packets handed out by the pool now, and the peak seen when a packet
     // object was constructed. Changed by atomic operations from any thread.
@@ -82,10 +87,6 @@ public:
 private:
     friend class MMORPGPacketPool;
     void WarnOnBadServerTypes() const;
-    // The most bytes the frame can take, and the frame packed at `frame`
-    // (that many bytes long); returns the frame's length.
-    size_t FrameCapacity() const;
-    size_t PackFrameAt(char* frame, size_t capacity);
 
     std::unique_ptr<IPackageDispatcher, PackageDispatcherDeleter> m_Dispatcher;  // packs only
 

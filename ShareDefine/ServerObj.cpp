@@ -110,21 +110,42 @@ void IServerObj::CountSentBatch() {
 }
 
 int IServerObj::SendOne(MMORPG::MMORPGPacket& packet) {
-    packet.BuildSendData(m_Frame);
-    const int len = static_cast<int>(m_Frame.size());
-    m_FramedOut.Add(static_cast<uint32_t>(len));
-    if (PackRecorder* recorder = PackRecorderManager::Instance().FindRecorder(m_Recorder)) {
-        recorder->Send().AddRecord(m_Frame.data(), len, static_cast<int32_t>(packet.GetContext()), 0);
+    // Most frames are built straight into the stream's buffer; one too
+    // large for it, or one behind a failed write, is built on its own.
+    const int capacity = static_cast<int>(packet.FrameCapacity());
+    int reserved = 1;
+    char* frame = m_Stream.ReserveTail(capacity, &reserved);
+    int len = 0;
+    int written = 0;
+    if (frame != nullptr) {
+        len = static_cast<int>(packet.PackFrameAt(frame, static_cast<size_t>(capacity)));
+        NoteFrame(packet, frame, len);
+        m_Stream.CommitTail(len);
+        // An empty frame (one the framer refused) flushes, as it always has.
+        written = len > 0 ? len : m_Stream.SendBuf_o(nullptr, 0);
+    } else {
+        packet.BuildSendData(m_Frame);
+        len = static_cast<int>(m_Frame.size());
+        NoteFrame(packet, m_Frame.data(), len);
+        written = reserved < 1 ? reserved : m_Stream.SendBuf_o(m_Frame.data(), len);
     }
-    OnBeforeSend(&packet, m_Frame.data(), len);
-    const int written = m_Stream.SendBuf_o(m_Frame.data(), len);
-    if (written < 1 && plat::GetLastError() != NOTHING_TO_SEND) {
-        WarnLimited("send failed", LocationText() + ", GameServer Send Failed : " + NetErrorText(plat::GetLastError()));
-        return 0;
-    }
+    if (written < 1 && plat::GetLastError() != NOTHING_TO_SEND) return SendFailed();
     m_SentThisPass += len;
     m_SentOut.Add(static_cast<uint32_t>(MMORPG::kPackHeadSize + packet.GetDataLen()));
     return 1;
+}
+
+void IServerObj::NoteFrame(MMORPG::MMORPGPacket& packet, const char* frame, int len) {
+    m_FramedOut.Add(static_cast<uint32_t>(len));
+    if (PackRecorder* recorder = PackRecorderManager::Instance().FindRecorder(m_Recorder)) {
+        recorder->Send().AddRecord(frame, len, static_cast<int32_t>(packet.GetContext()), 0);
+    }
+    OnBeforeSend(&packet, frame, len);
+}
+
+int IServerObj::SendFailed() {
+    WarnLimited("send failed", LocationText() + ", GameServer Send Failed : " + NetErrorText(plat::GetLastError()));
+    return 0;
 }
 
 std::string IServerObj::GetRecvCounterText() { return m_RecvCounter.GetRateText(); }

@@ -100,13 +100,18 @@ private:
     bool AdmitDropped(const char* kind);
     QXNetClient* Client();
     int SendOne(MMORPG::MMORPGPacket& packet);
+    // The counters, recorder and send hook see every frame built, sent or not.
+    void NoteFrame(MMORPG::MMORPGPacket& packet, const char* frame, int len);
+    int SendFailed();
     // Feeds the counters with what the last batch framed and sent.
     void CountSentBatch();
     // Queued packets SendQueued takes at a time.
     static constexpr int kSendBatch = 64;
 
     CICOPNetStream m_Stream;
-    std::string m_Frame;  // the frame being sent; its capacity is reused (process thread)
+    // A frame that the stream's buffer cannot take in place; its capacity
+    // is reused (process thread).
+    std::string m_Frame;
     PacketQueue* m_TargetQueue;
     PacketStage m_ReceiveStage{m_TargetQueue};
     PacketQueue m_SendQueue;

@@ -18,6 +18,26 @@ int BufferedSendStream::SendBuf_o(const char* data, int len) {
     }
 }
 
+char* BufferedSendStream::ReserveTail(int len, int* result) {
+    *result = 1;
+    try {
+        if (char* tail = m_Buffer.Tail(len)) return tail;
+        if (m_Buffer.Used() > 0) {
+            const int written = WriteMore(m_Buffer.Data(), m_Buffer.Used());
+            if (written < 1) {
+                *result = written;  // the buffer keeps its bytes
+                return nullptr;
+            }
+            m_Buffer.Clear();
+        }
+        return m_Buffer.Tail(len);
+    } catch (const std::exception&) {
+        GetLog()->LogFatal("%s::SendBuf_o, lpData = %d, len = %d", StreamName(), 0, len);
+        *result = 0;
+        return nullptr;
+    }
+}
+
 int BufferedSendStream::Queue(const char* data, int len) {
     if (m_Buffer.Append(data, len)) return len;
     if (m_Buffer.Used() > 0) {

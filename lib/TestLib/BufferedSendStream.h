@@ -25,6 +25,15 @@ public:
     // len > 0: queue (or write) the bytes; (nullptr, 0): flush.
     int SendBuf_o(const char* data, int len);
 
+    // Room at the end of the buffer for a packet of up to `len` bytes to be
+    // built in place, the buffered bytes written out first when they leave
+    // too little (as SendBuf_o would before queueing it). Null when the
+    // packet would not fit an empty buffer, *result then 1 (send it with
+    // SendBuf_o), or when that write failed, *result then its result.
+    char* ReserveTail(int len, int* result);
+    // Counts `len` bytes built at ReserveTail's pointer as queued.
+    void CommitTail(int len) { m_Buffer.Commit(len); }
+
     int BufferedBytes() const { return m_Buffer.Used(); }
     // Forgets the buffered bytes (a link that gave up on them).
     void DropBuffered() { m_Buffer.Clear(); }

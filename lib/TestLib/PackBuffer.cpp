@@ -14,10 +14,20 @@ PackBufer::PackBufer(int capacity)
 }
 
 bool PackBufer::Append(const char* data, int len) {
-    if (len < 0 || static_cast<long long>(m_Used) + len >= static_cast<long long>(m_Capacity) - 1) return false;
-    if (len > 0) std::memcpy(m_Storage.get() + m_Used, data, static_cast<size_t>(len));
+    char* tail = Tail(len);
+    if (tail == nullptr) return false;
+    if (len > 0) std::memcpy(tail, data, static_cast<size_t>(len));
     m_Used += len;
     return true;
+}
+
+char* PackBufer::Tail(int len) {
+    if (len < 0 || static_cast<long long>(m_Used) + len >= static_cast<long long>(m_Capacity) - 1) return nullptr;
+    return m_Storage.get() + m_Used;
+}
+
+void PackBufer::Commit(int len) {
+    if (Tail(len) != nullptr) m_Used += len;
 }
 
 void PackBufer::Clear() {

@@ -14,6 +14,11 @@ public:
     // False when used + len would reach capacity - 1; nothing is copied then.
     bool Append(const char* data, int len);
     void Clear();
+    // Room for len more bytes at the end, under the same bound as Append;
+    // null when they would not fit. Bytes written there count once Commit
+    // is called, so a packet can be built in place instead of copied in.
+    char* Tail(int len);
+    void Commit(int len);
 
     const char* Data() const { return m_Storage.get(); }
     int Used() const { return m_Used; }

@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <string>
+#include <utility>
 
 #include "lib/TestLib/NetStream.h"
 #include "lib/TestLib/PackBuffer.h"
@@ -94,6 +96,38 @@ TEST_F(NetStreamTest, AFullBufferIsWrittenBeforeTheNextPacket) {
     EXPECT_EQ(stream.SendBuf_o(second.data(), 500), 500);
     EXPECT_EQ(Drain(), first);
     EXPECT_EQ(stream.BufferedBytes(), 500);
+}
+
+// A packet built in place leaves exactly as a queued one would: the
+// buffered bytes first when it does not fit behind them, nothing reserved
+// for one larger than the buffer, and a failed write keeps what is held.
+TEST_F(NetStreamTest, PacketsBuiltInTheBufferLeaveAsQueuedOnesWould) {
+    const auto build = [this](int len, char fill) {
+        int result = 0;
+        char* at = stream.ReserveTail(len, &result);
+        if (at != nullptr) {
+            std::memset(at, fill, static_cast<size_t>(len));
+            stream.CommitTail(len);
+        }
+        return std::make_pair(at != nullptr, result);
+    };
+    EXPECT_EQ(build(8000, 'a'), std::make_pair(true, 1));
+    EXPECT_EQ(Drain(), "");
+    EXPECT_EQ(build(500, 'b'), std::make_pair(true, 1));
+    EXPECT_EQ(Drain(), std::string(8000, 'a'));
+    EXPECT_EQ(stream.BufferedBytes(), 500);
+
+    EXPECT_EQ(build(8191, 'c'), std::make_pair(false, 1));
+    EXPECT_EQ(Drain(), std::string(500, 'b'));
+    EXPECT_EQ(stream.BufferedBytes(), 0);
+
+    EXPECT_EQ(build(8000, 'd'), std::make_pair(true, 1));
+    ::close(fds[1]);
+    fds[1] = -1;
+    const auto failed = build(500, 'e');
+    EXPECT_FALSE(failed.first);
+    EXPECT_LT(failed.second, 1);
+    EXPECT_EQ(stream.BufferedBytes(), 8000);
 }
 
 TEST_F(NetStreamTest, APacketLargerThanTheBufferGoesOutDirectlyAfterTheBufferedBytes) {
