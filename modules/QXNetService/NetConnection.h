@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,11 +30,13 @@ public:
     int Descriptor() const { return m_Descriptor; }
     int PoolIndex() const { return m_PoolIndex; }
     // One read takes up to kReadChunkBytes, so a peer that sends large
-    // packets costs a system call per chunk, not per 4 KB record; the chunk
-    // is split into records when it is queued.
+    // packets costs a system call per chunk, not per 4 KB record. The read
+    // lands in message records taken beforehand (readRecords), as many as
+    // the last read filled and one more, and only what overflows them into
+    // the read buffer, to be copied into records when it is queued.
     static constexpr size_t kReadChunkBytes = 64 * 1024;
-    asio::mutable_buffer ReadBuffer() { return asio::buffer(m_ReadBuffer); }
-    const char* ReadData() const { return m_ReadBuffer.data(); }
+    static constexpr size_t kMaxReadRecords = kReadChunkBytes / kNetMsgDataSize;
+    char* ReadOverflow() { return m_ReadBuffer.data(); }
 
     // Outgoing queue: one message per SendTo, written front to back; false
     // when memory for it ran out (nothing was queued).
@@ -68,6 +71,10 @@ public:
     // write would take later bytes first); the capacity is reused.
     std::string held;
     size_t heldMessages = 0;
+
+    // I/O side only: the records the next read fills, and how many it takes.
+    std::vector<std::unique_ptr<tagNetMsg>> readRecords;
+    size_t readRecordsWanted = 1;
 
 private:
     asio::ip::tcp::socket m_Socket;

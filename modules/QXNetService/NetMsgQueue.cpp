@@ -23,6 +23,24 @@ bool CNetMsgQueue::Push(int poolIndex, int kind, int param, const char* data, in
     return wasEmpty;
 }
 
+void CNetMsgQueue::TakeRecords(size_t count, std::vector<std::unique_ptr<tagNetMsg>>* records) {
+    for (size_t i = 0; i < count; ++i) records->push_back(TakeRecord());
+}
+
+bool CNetMsgQueue::PushFilled(std::unique_ptr<tagNetMsg> record, int poolIndex, int len) {
+    const bool wasEmpty = m_Queue.empty();
+    record->poolIndex = poolIndex;
+    record->msgType = NET_MSG_ON_RECV;
+    record->param = 0;
+    record->dataLen = std::clamp(len, 0, kNetMsgDataSize);
+    m_Queue.push_back(std::move(record));
+    return wasEmpty;
+}
+
+void CNetMsgQueue::GiveBack(std::unique_ptr<tagNetMsg> record) {
+    if (m_Free.size() < kMaxFreeRecords) m_Free.push_back(std::move(record));
+}
+
 bool CNetMsgQueue::Pop(tagNetMsg* out) {
     if (m_Queue.empty()) return false;
     std::unique_ptr<tagNetMsg> record = std::move(m_Queue.front());

@@ -25,6 +25,14 @@ public:
     // only) and recycles it; false when empty.
     bool Pop(tagNetMsg* out);
     void Clear();
+    // Records for a read to fill in place: `count` more, from the free
+    // list while it lasts, appended to *records.
+    void TakeRecords(size_t count, std::vector<std::unique_ptr<tagNetMsg>>* records);
+    // Appends a kind-101 record whose first `len` data bytes (1..4096) a
+    // read filled in place; true when the queue was empty before.
+    bool PushFilled(std::unique_ptr<tagNetMsg> record, int poolIndex, int len);
+    // A record taken and not filled goes back to the free list.
+    void GiveBack(std::unique_ptr<tagNetMsg> record);
 
     size_t Count() const { return m_Queue.size(); }
     size_t AllocatedRecords() const { return m_Queue.size() + m_Free.size(); }

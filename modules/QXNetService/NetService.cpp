@@ -344,6 +344,7 @@ void CNetService::StartRead(const ConnectionPtr& connection) {
 }
 
 void CNetService::ReadNow(const ConnectionPtr& connection) {
+    std::vector<std::unique_ptr<tagNetMsg>>& records = connection->readRecords;
     {
         // A close decided meanwhile may already have closed the descriptor
         // (FinishClose runs on this side too), and its number may be reused.
@@ -352,11 +353,23 @@ void CNetService::ReadNow(const ConnectionPtr& connection) {
             OpEnded();
             return;
         }
+        if (records.size() < connection->readRecordsWanted) {
+            m_Queue.TakeRecords(connection->readRecordsWanted - records.size(), &records);
+        }
     }
-    const asio::mutable_buffer buffer = connection->ReadBuffer();
+    iovec parts[CNetConnection::kMaxReadRecords + 1];
+    size_t count = 0;
+    for (const std::unique_ptr<tagNetMsg>& record : records) parts[count++] = iovec{record->data, kNetMsgDataSize};
+    const size_t room = count * kNetMsgDataSize;
+    if (room < CNetConnection::kReadChunkBytes) {
+        parts[count++] = iovec{connection->ReadOverflow(), CNetConnection::kReadChunkBytes - room};
+    }
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = count;
     ssize_t got;
     do {
-        got = ::recv(connection->Descriptor(), buffer.data(), buffer.size(), MSG_DONTWAIT);
+        got = ::recvmsg(connection->Descriptor(), &message, MSG_DONTWAIT);
     } while (got < 0 && errno == EINTR);
     if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
         AwaitReadable(connection);
@@ -394,7 +407,7 @@ void CNetService::OnRead(const ConnectionPtr& connection, const std::error_code&
             m_Stats.Add(NETVALUE_RECV_TOTAL_BYTE, bytes);
             client.OnRecv(bytes);
             int records = 0;
-            notify = PushChunkLocked(index, connection->ReadData(), bytes, &records);
+            notify = PushReadLocked(*connection, bytes, &records);
             connection->recvBacklog += bytes;
             if (connection->CountRecordsAreFlood(CNetClient::NowMs(), ParamLocked(NETPARAM_HACK_ATTACK_VALUE),
                                                  records)) {
@@ -714,6 +727,35 @@ CNetService::PendingNotify CNetService::PushChunkLocked(int poolIndex, const cha
         const PendingNotify pushed = PushLocked(poolIndex, NET_MSG_ON_RECV, 0, data + offset, static_cast<int>(part));
         if (notify.callback == nullptr) notify = pushed;
         ++*records;
+    }
+    return notify;
+}
+
+CNetService::PendingNotify CNetService::PushReadLocked(CNetConnection& connection, size_t len, int* records) {
+    PendingNotify notify;
+    std::vector<std::unique_ptr<tagNetMsg>>& filled = connection.readRecords;
+    size_t offset = 0;
+    size_t used = 0;
+    for (; used < filled.size() && offset < len; ++used) {
+        const size_t part = std::min(len - offset, static_cast<size_t>(kNetMsgDataSize));
+        const bool wasEmpty = m_Queue.PushFilled(std::move(filled[used]), connection.PoolIndex(), static_cast<int>(part));
+        m_Stats.Add(NETVALUE_PUSH_RECV_MSG_TOTAL);
+        if (wasEmpty && notify.callback == nullptr) notify = PendingNotify{m_Notify, m_NotifyContext};
+        offset += part;
+        ++*records;
+    }
+    filled.erase(filled.begin(), filled.begin() + static_cast<std::ptrdiff_t>(used));
+    if (offset < len) {
+        const PendingNotify pushed = PushChunkLocked(connection.PoolIndex(), connection.ReadOverflow(), len - offset, records);
+        if (notify.callback == nullptr) notify = pushed;
+    }
+    // The next read is given as many records as this one filled, and one
+    // more, so a steady peer's reads land in records and an idle one holds few.
+    connection.readRecordsWanted =
+        std::min(CNetConnection::kMaxReadRecords, (len + kNetMsgDataSize - 1) / kNetMsgDataSize + 1);
+    while (filled.size() > connection.readRecordsWanted) {
+        m_Queue.GiveBack(std::move(filled.back()));
+        filled.pop_back();
     }
     return notify;
 }

@@ -118,6 +118,10 @@ private:
     // Queues one read as kind-101 records of at most kNetMsgDataSize bytes
     // each, in order; adds their number to *records.
     PendingNotify PushChunkLocked(int poolIndex, const char* data, size_t len, int* records);
+    // Queues a completed read of `len` bytes: the records it filled in
+    // place, then its overflow as copied records; adds their number to
+    // *records.
+    PendingNotify PushReadLocked(CNetConnection& connection, size_t len, int* records);
     // Writes the held bytes and then `data` without blocking on the
     // caller's thread; bytes taken, held ones first (error set and 0 on a
     // socket failure).
