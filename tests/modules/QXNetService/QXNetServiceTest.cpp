@@ -260,7 +260,7 @@ TEST_P(NetServiceTest, ReceivedBytesArriveAsRecvRecordsOfAtMost4096Bytes) {
 
 // Reads that fill the buffer are followed by more reads; a read that empties
 // the socket waits for readiness. Every small message sent after a quiet
-// gap must still be read, and so must the peer's close.
+// gap must still be read, then a burst after them, and the peer's close.
 TEST_P(NetServiceTest, ReadsGoOnAfterFullBuffersAndAfterQuietGaps) {
     Listen(2);
     LoopbackPeer peer(m_Port);
@@ -276,6 +276,11 @@ TEST_P(NetServiceTest, ReadsGoOnAfterFullBuffersAndAfterQuietGaps) {
         ASSERT_TRUE(peer.Send(message));
         ASSERT_EQ(ReceiveData(0, message.size()), message) << "round " << round;
     }
+    // After small reads a large one overflows the few records it was given
+    // and must still arrive whole and in order.
+    const std::string second = Pattern(7, 200 * 1024);
+    ASSERT_TRUE(peer.Send(second));
+    EXPECT_EQ(ReceiveData(0, second.size()), second);
     peer.Close();
     ExpectNext(0, NET_MSG_ON_CLIENTDISCONNECT);
 }
