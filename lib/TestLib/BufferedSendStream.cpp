@@ -1,6 +1,7 @@
 #include "lib/TestLib/BufferedSendStream.h"
 
 #include <cstdint>
+#include <cstring>
 #include <exception>
 
 #include "infra/Log.h"
@@ -21,16 +22,7 @@ int BufferedSendStream::SendBuf_o(const char* data, int len) {
 char* BufferedSendStream::ReserveTail(int len, int* result) {
     *result = 1;
     try {
-        if (char* tail = m_Buffer.Tail(len)) return tail;
-        if (m_Buffer.Used() > 0) {
-            const int written = WriteMore(m_Buffer.Data(), m_Buffer.Used());
-            if (written < 1) {
-                *result = written;  // the buffer keeps its bytes
-                return nullptr;
-            }
-            m_Buffer.Clear();
-        }
-        return m_Buffer.Tail(len);
+        return RoomFor(len, result);
     } catch (const std::exception&) {
         GetLog()->LogFatal("%s::SendBuf_o, lpData = %d, len = %d", StreamName(), 0, len);
         *result = 0;
@@ -38,16 +30,29 @@ char* BufferedSendStream::ReserveTail(int len, int* result) {
     }
 }
 
-int BufferedSendStream::Queue(const char* data, int len) {
-    if (m_Buffer.Append(data, len)) return len;
+char* BufferedSendStream::RoomFor(int len, int* result) {
+    if (char* tail = m_Buffer.Tail(len)) return tail;
     if (m_Buffer.Used() > 0) {
         // Whatever happens below ends in a Write: the packet goes into the
         // buffer (flushed at the end of the pass) or out on its own.
         const int written = WriteMore(m_Buffer.Data(), m_Buffer.Used());
-        if (written < 1) return written;  // the buffer keeps its bytes
+        if (written < 1) {
+            *result = written;  // the buffer keeps its bytes
+            return nullptr;
+        }
+        m_Buffer.Clear();
     }
-    m_Buffer.Clear();
-    if (m_Buffer.Append(data, len)) return len;
+    return m_Buffer.Tail(len);
+}
+
+int BufferedSendStream::Queue(const char* data, int len) {
+    int result = 1;
+    if (char* tail = RoomFor(len, &result)) {
+        std::memcpy(tail, data, static_cast<size_t>(len));
+        m_Buffer.Commit(len);
+        return len;
+    }
+    if (result < 1) return result;
     // Larger than the buffer itself: goes out on its own.
     return Write(data, len);
 }

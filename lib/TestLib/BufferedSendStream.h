@@ -51,6 +51,9 @@ protected:
     virtual const char* StreamName() const = 0;
 
 private:
+    // Room for `len` bytes behind the buffered ones, written out first when
+    // they leave too little; null as ReserveTail describes.
+    char* RoomFor(int len, int* result);
     int Queue(const char* data, int len);
     int Flush();
 
