@@ -60,6 +60,9 @@ constexpr LimitKey kLimitKeys[] = {
 // How long the relay's workers poll after work before they sleep (see the
 // README for the figures behind the default).
 constexpr int kDefaultWorkerSpinMicros = 500;
+// The dispatch thread polls for less: its pass is the shortest of the
+// relay's, and a long poll there held a CPU that the peers needed.
+constexpr int kDefaultDispatchSpinMicros = 100;
 constexpr int kMaxWorkerSpinMicros = 1000;
 
 constexpr const char* kKinds[] = {"LoginServer", "RouteServer", "GameServer"};
@@ -81,6 +84,7 @@ struct TfrmVarnholt::StartSettings {
     int loginServerPort = 0;
     int adminPort = 0;
     int workerSpinMicros = 0;
+    int dispatchSpinMicros = 0;
 };
 
 TfrmVarnholt::TfrmVarnholt(IMainView& view, LoaderMessageFunc sendToLoader)
@@ -172,6 +176,7 @@ void TfrmVarnholt::DeclareSettings() {
     settings.WriteInt("edtSSPort", 21888);
     settings.WriteInt("edtAdminPort", 0);  // the admin listener is off unless asked for
     settings.WriteInt("edtWorkerSpinMicros", kDefaultWorkerSpinMicros);
+    settings.WriteInt("edtDispatchSpinMicros", kDefaultDispatchSpinMicros);
 }
 
 void TfrmVarnholt::SaveSettings() {
@@ -260,6 +265,7 @@ void TfrmVarnholt::StartRelay() {
     m_Starting = false;
     m_Admin.SetPort(settings.adminPort);
     core->SetWorkerSpinMicros(static_cast<uint32_t>(settings.workerSpinMicros));
+    core->SetDispatchSpinMicros(static_cast<uint32_t>(settings.dispatchSpinMicros));
     ShowState(true);
     m_Extensions.Run(ExtensionPoint::OnStartRun);
     ThreadManager::Instance().StartAll();
@@ -344,7 +350,10 @@ bool TfrmVarnholt::ReadStartSettings(StartSettings& settings) {
     if (!ReadBoundedSetting("edtAdminPort", 0, 0, 65535, "is not a port (0 to 65535; 0 leaves the admin listener off)",
                             settings.adminPort) ||
         !ReadBoundedSetting("edtWorkerSpinMicros", kDefaultWorkerSpinMicros, 0, kMaxWorkerSpinMicros,
-                            "is not a spin time (0 to 1000 microseconds; 0 sleeps at once)", settings.workerSpinMicros)) {
+                            "is not a spin time (0 to 1000 microseconds; 0 sleeps at once)", settings.workerSpinMicros) ||
+        !ReadBoundedSetting("edtDispatchSpinMicros", kDefaultDispatchSpinMicros, 0, kMaxWorkerSpinMicros,
+                            "is not a spin time (0 to 1000 microseconds; 0 sleeps at once)",
+                            settings.dispatchSpinMicros)) {
         return false;
     }
     settings.dataServerIP = m_NodeFile->ReadString("edtDataServerIP", "");

@@ -23,6 +23,7 @@
 #                   slowest answer
 #   SPIN=           when set, edtWorkerSpinMicros for the gateway (the
 #                   relay workers' poll after work, in microseconds)
+#   DISPATCH_SPIN=  when set, edtDispatchSpinMicros (the dispatch thread's)
 #   HAPROXY=0       1: each gateway row is followed by the same load through a
 #                   plain haproxy (`mode tcp`, its defaults otherwise) in
 #                   front of the DataServer simulator, with haproxy's share of
@@ -61,6 +62,7 @@ printf '[VarnholtServer]\nedtDataServerIP=127.0.0.1\nedtMutexSign=\n' > "$runtim
 printf '[VarnholtServer]\nedtDataServerPort=%s\nedtRouteServerPort=%s\nedtRouteServerCount=16\nedtGameServerPort=%s\nedtGameServerCount=1\nedtLoginServerPort=%s\nedtLoginServerCount=1\nedtSSIP=%s\nedtSSPort=%s\nedtAdminPort=%s\n' \
   "$data_port" "$route_port" "$game_port" "$login_port" "$status_ip" "$status_port" "$admin_port" > "$runtime/Config/Config.ini"
 if [ -n "${SPIN:-}" ]; then echo "edtWorkerSpinMicros=$SPIN" >> "$runtime/Config/Config.ini"; fi
+if [ -n "${DISPATCH_SPIN:-}" ]; then echo "edtDispatchSpinMicros=$DISPATCH_SPIN" >> "$runtime/Config/Config.ini"; fi
 
 "$bin/varnsim" dataserver --port "$data_port" --quiet > "$runtime/dataserver.txt" 2>&1 &
 sim_pid=$!

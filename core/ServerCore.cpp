@@ -200,9 +200,12 @@ void CServerCore::StartThreads() {
 }
 
 void CServerCore::SetWorkerSpinMicros(uint32_t micros) {
-    if (m_DispatchThread != nullptr) m_DispatchThread->SetSpinMicros(micros);
     if (m_ProcessThread != nullptr) m_ProcessThread->SetSpinMicros(micros);
     m_DataServer.SetSpinMicros(micros);
+}
+
+void CServerCore::SetDispatchSpinMicros(uint32_t micros) {
+    if (m_DispatchThread != nullptr) m_DispatchThread->SetSpinMicros(micros);
 }
 
 void CServerCore::LetProcessThreadServeTheNetwork() {

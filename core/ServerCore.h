@@ -69,10 +69,12 @@ public:
     // Registers the link's, the dispatch and the process threads (suspended)
     // and points every queue's wake-up at the thread that drains it.
     void StartThreads();
-    // How long the dispatch, process and DataServer send threads poll for
-    // more work after a pass that found some, before they sleep (0: not at
-    // all). After StartThreads.
+    // How long the process and DataServer send threads poll for more work
+    // after a pass that found some, before they sleep (0: not at all).
+    // After StartThreads.
     void SetWorkerSpinMicros(uint32_t micros);
+    // The same bound for the dispatch thread. After StartThreads.
+    void SetDispatchSpinMicros(uint32_t micros);
 
     bool IsRunning() const { return m_Running; }
     std::string GetServerConnectState();

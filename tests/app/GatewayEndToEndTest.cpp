@@ -157,7 +157,7 @@ std::vector<std::string> RunnableThreads(int pid) {
 }
 
 TEST_F(GatewayEndToEndTest, WithTheLongestSpinAnIdleRelayStillSleepsInEveryThread) {
-    std::ofstream(folder / "Config/Config.ini", std::ios::app) << "edtWorkerSpinMicros = 1000\n";
+    std::ofstream(folder / "Config/Config.ini", std::ios::app) << "edtWorkerSpinMicros = 1000\nedtDispatchSpinMicros = 1000\n";
     StartWithDataServer();
     auto game = ConnectOnline(ports.game, "GameServer", 0);
     for (uint32_t k = 0; k < 20; ++k) {
