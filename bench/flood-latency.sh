@@ -8,6 +8,7 @@
 #   REPEAT=3     runs of each kind, alternating
 #   SIZE=4096    the flood's payload bytes per packet
 #   SPIN=        when set, edtWorkerSpinMicros for the gateway
+#   DISPATCH_SPIN=  when set, edtDispatchSpinMicros for the gateway
 # Prints per run the healthy p50/p99, the flood's rate and the gateway's
 # peak resident growth.
 set -euo pipefail
@@ -30,6 +31,7 @@ run_once() {  # run_once 0|1 (with the flood)
   printf '[VarnholtServer]\nedtDataServerPort=%s\nedtRouteServerPort=%s\nedtRouteServerCount=16\nedtGameServerPort=%s\nedtGameServerCount=1\nedtLoginServerPort=%s\nedtLoginServerCount=1\nedtGameServerHackAttackValue=0\nedtSSIP=\nedtSSPort=0\n' \
     "$data_port" "$route_port" "$game_port" "$login_port" > "$runtime/Config/Config.ini"
   if [ -n "${SPIN:-}" ]; then echo "edtWorkerSpinMicros=$SPIN" >> "$runtime/Config/Config.ini"; fi
+  if [ -n "${DISPATCH_SPIN:-}" ]; then echo "edtDispatchSpinMicros=$DISPATCH_SPIN" >> "$runtime/Config/Config.ini"; fi
   "$bin/varnsim" dataserver --port "$data_port" --quiet > "$runtime/dataserver.txt" 2>&1 &
   sim_pid=$!
   ( cd "$runtime" && exec "$bin/VarnholtServerd" > "$runtime/gateway.txt" 2>&1 ) &
