@@ -140,6 +140,16 @@ CNqBlockSocket::Use CNqBlockSocket::BeginUse() {
     return Use{m_Fd, m_Generation};
 }
 
+CNqBlockSocket::Use CNqBlockSocket::BeginTransfer(bool argumentsValid) {
+    if (!argumentsValid) {
+        Fail(EINVAL);
+        return {};
+    }
+    const Use use = BeginUse();
+    if (use.fd < 0) Fail(ENOTCONN);
+    return use;
+}
+
 bool CNqBlockSocket::EndUse(const Use& use) {
     std::lock_guard lock(m_Lock);
     if (--m_Users == 0) m_Changed.notify_all();
@@ -151,15 +161,8 @@ int CNqBlockSocket::SockRecv(char* buffer, int size) { return Recv(buffer, size,
 int CNqBlockSocket::SockRecvNoWait(char* buffer, int size) { return Recv(buffer, size, MSG_DONTWAIT); }
 
 int CNqBlockSocket::Recv(char* buffer, int size, int flags) {
-    if (buffer == nullptr || size <= 0) {
-        Fail(EINVAL);
-        return -1;
-    }
-    const Use use = BeginUse();
-    if (use.fd < 0) {
-        Fail(ENOTCONN);
-        return -1;
-    }
+    const Use use = BeginTransfer(buffer != nullptr && size > 0);
+    if (use.fd < 0) return -1;
     ssize_t got;
     do {
         got = ::recv(use.fd, buffer, static_cast<size_t>(size), flags);
@@ -188,15 +191,8 @@ int CNqBlockSocket::SockSend(const char* data, int len) { return SendAll(data, l
 int CNqBlockSocket::SockSendMore(const char* data, int len) { return SendAll(data, len, MSG_MORE); }
 
 int CNqBlockSocket::SendAll(const char* data, int len, int flags) {
-    if (data == nullptr || len < 0) {
-        Fail(EINVAL);
-        return -1;
-    }
-    const Use use = BeginUse();
-    if (use.fd < 0) {
-        Fail(ENOTCONN);
-        return -1;
-    }
+    const Use use = BeginTransfer(data != nullptr && len >= 0);
+    if (use.fd < 0) return -1;
     int sent = 0;
     int sendError = 0;
     while (sent < len) {

@@ -41,6 +41,9 @@ private:
         uint32_t generation = 0;
     };
     Use BeginUse();
+    // BeginUse for a read or write: a use with fd -1 and the error set
+    // (EINVAL, or ENOTCONN without a descriptor) when there is none.
+    Use BeginTransfer(bool argumentsValid);
     int SendAll(const char* data, int len, int flags);
     int Recv(char* buffer, int size, int flags);
     // Ends a use; false when SockClose ran meanwhile (the result is void).

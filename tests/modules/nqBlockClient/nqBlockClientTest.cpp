@@ -241,7 +241,13 @@ TEST_F(BlockSocketTest, WithoutConnectionOperationsFail) {
     EXPECT_EQ(m_Socket->SockRecv(buffer, sizeof(buffer)), -1);
     EXPECT_EQ(m_Socket->SockGetLastError(), ENOTCONN);
     EXPECT_EQ(m_Socket->SockSend("x", 1), -1);
+    EXPECT_EQ(m_Socket->SockGetLastError(), ENOTCONN);
     EXPECT_EQ(m_Socket->SockSendMore("x", 1), -1);
+    // Bad arguments are told apart from a missing link.
+    EXPECT_EQ(m_Socket->SockRecv(nullptr, 4), -1);
+    EXPECT_EQ(m_Socket->SockGetLastError(), EINVAL);
+    EXPECT_EQ(m_Socket->SockSend("x", -1), -1);
+    EXPECT_EQ(m_Socket->SockGetLastError(), EINVAL);
     EXPECT_FALSE(m_Socket->SockIsConnected());
     EXPECT_EQ(m_Socket->SockGetHandle(), -1);
     EXPECT_FALSE(m_Socket->SockConnect(nullptr, 1));
